@@ -1,0 +1,40 @@
+// gleanhex: browse, walk and edit the raw bytes of this very process.
+
+#include <iostream>
+
+#include "browse/commands.h"
+#include "console/console.h"
+#include "probe/write_prompt.h"
+#include "view/view.h"
+
+int main(int argc, char* argv[])
+{
+    beginConsole();
+
+    // Never released: it is where browsing starts, for the whole run.
+    Address blockStart = reinterpret_cast<Address>(new char);
+    // There to be looked at: a real array in this frame, not constant data.
+    char s[15] = "[Welcome Home]";
+
+    blockStart = startAddress(argc, argv, blockStart, reinterpret_cast<Address>(s));
+    const Address home = blockStart;
+    unsigned row = 0;
+    unsigned col = 0;
+
+    for (;;) {
+        drawBlock(blockStart, home, row, col);
+        int code = readKey();
+        if (code == EXTENDED_PREFIX) {
+            code = readKey();
+            applyExtendedKey(code, blockStart, home, row, col);
+        } else if (code == 'w' || code == 'W') {
+            promptWrite(blockStart, row, col);
+        }
+        if (code == 'x' || code == 'X' || code == END_OF_INPUT)
+            break;
+    }
+
+    std::cout << "\nGoodbye\n";
+    endConsole();
+    return 0;
+}
