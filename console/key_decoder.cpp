@@ -1,5 +1,7 @@
 #include "console/key_decoder.h"
 
+#include <algorithm>
+
 #include "console/console.h"
 
 namespace {
@@ -94,8 +96,9 @@ void addParameterByte(KeyDecoder& d, std::uint8_t b)
     if (b >= '0' && b <= '9') {
         if (d.params == 0)
             d.params = 1;
+        // Saturates above every key number: a long number must not wrap round to one.
         if (d.params == 1 && d.first < 10000)
-            d.first = static_cast<std::uint16_t>(d.first * 10 + (b - '0'));
+            d.first = static_cast<std::uint16_t>(std::min(d.first * 10 + (b - '0'), 10000));
     } else if (b == ';' || b == ':') {
         if (d.params == 0)
             d.params = 1;

@@ -204,7 +204,7 @@ TEST(KeyDecoder, SequencesCutShortLeakNothing)
     EXPECT_EQ(decode("\x1b[[\x1b[6~"), ext(KEY_PAGE_DOWN));
 }
 
-TEST(KeyDecoder, DISABLED_HugeParametersNameNoKey)
+TEST(KeyDecoder, HugeParametersNameNoKey)
 {
     // However many digits arrive, an out-of-range number must not come round to a real key.
     for (const char* bytes : {"\x1b[65539~", "\x1b[65537~", "\x1b[65541~", "\x1b[131075~", "\x1b[99999999999~"}) {
