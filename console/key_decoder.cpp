@@ -82,6 +82,12 @@ bool isFinal(std::uint8_t b) { return b >= 0x40 && b <= 0x7e; }
 bool isParameter(std::uint8_t b) { return b >= 0x30 && b <= 0x3f; }
 bool isIntermediate(std::uint8_t b) { return b >= 0x20 && b <= 0x2f; }
 
+// rxvt ends its Shift forms (ESC [ 3 $) with what is otherwise an intermediate byte.
+bool endsSequence(const KeyDecoder& d, std::uint8_t b)
+{
+    return isFinal(b) || (d.phase == CSI && b == '$' && d.params > 0 && !d.foreign);
+}
+
 // Bytes no escape sequence may contain; one of them cuts the sequence short.
 bool breaksSequence(std::uint8_t b) { return b < 0x20 || b >= 0x7f; }
 
@@ -168,7 +174,7 @@ Key feedKeyByte(KeyDecoder& d, std::uint8_t b)
             d.phase = LINUX_FN;
             return Key{};
         }
-        if (isFinal(b)) {
+        if (endsSequence(d, b)) {
             Key k = d.phase == CSI ? csiKey(d, b) : (d.foreign ? none() : cursorKey(b));
             d = KeyDecoder{};
             return k;

@@ -145,7 +145,7 @@ TEST(KeyDecoder, ModifiedKeysDecodeAsTheKeyItself)
     EXPECT_EQ(decode("\x1bOd"), ext(KEY_LEFT));
 }
 
-TEST(KeyDecoder, DISABLED_RxvtShiftedKeysEndAtTheDollar)
+TEST(KeyDecoder, RxvtShiftedKeysEndAtTheDollar)
 {
     // '$' is where rxvt ends Shift+Insert, Shift+Delete, Shift+PgUp...: the key is
     // complete there, and the byte after it is the next key, not part of this one.
