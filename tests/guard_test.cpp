@@ -1,0 +1,233 @@
+// Guarded one-byte access and the block snapshot over every kind of memory a
+// user can page into, and the guard's manners towards the rest of the process.
+
+#include "probe/guard.h"
+
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "probe/snapshot.h"
+
+namespace {
+
+const std::size_t PAGE = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+constexpr Address TOP = ~Address{0};
+
+// Pages of our own, released at the end of the test.
+class Pages {
+public:
+    explicit Pages(std::size_t count, int prot = PROT_READ | PROT_WRITE, int fd = -1)
+        : size_(count * PAGE),
+          base_(::mmap(nullptr, size_, prot, fd < 0 ? MAP_PRIVATE | MAP_ANONYMOUS : MAP_SHARED, fd, 0))
+    {
+        EXPECT_NE(base_, MAP_FAILED);
+    }
+    ~Pages() { ::munmap(base_, size_); }
+    Pages(const Pages&) = delete;
+    Pages& operator=(const Pages&) = delete;
+
+    unsigned char* at(std::size_t offset) const { return static_cast<unsigned char*>(base_) + offset; }
+    Address address(std::size_t offset) const { return reinterpret_cast<Address>(at(offset)); }
+    void protect(std::size_t page, int prot) const { EXPECT_EQ(::mprotect(at(page * PAGE), PAGE, prot), 0); }
+
+private:
+    std::size_t size_;
+    void* base_;
+};
+
+void expectUnreadableAndUnwritable(Address a)
+{
+    EXPECT_EQ(readByteGuarded(a), std::nullopt) << std::hex << a;
+    EXPECT_FALSE(writeByteGuarded(a, 0x5a)) << std::hex << a;
+}
+
+TEST(Guard, ReadsAndWritesOrdinaryMemory)
+{
+    Pages pages(1);
+    volatile unsigned char* byte = pages.at(17);
+    *byte = 0xc4;
+    EXPECT_EQ(readByteGuarded(pages.address(17)), 0xc4);
+    EXPECT_TRUE(writeByteGuarded(pages.address(17), 0x00));
+    EXPECT_EQ(*byte, 0x00);
+    *byte = 0x3f;  // read afresh each time, never remembered
+    EXPECT_EQ(readByteGuarded(pages.address(17)), 0x3f);
+    EXPECT_EQ(pages.at(16)[0], 0) << "one byte wide";
+    EXPECT_EQ(pages.at(18)[0], 0) << "one byte wide";
+}
+
+TEST(Guard, ProtNonePageFaults)
+{
+    const Pages none(1, PROT_NONE);
+    expectUnreadableAndUnwritable(none.address(0));
+    expectUnreadableAndUnwritable(none.address(PAGE - 1));
+}
+
+TEST(Guard, UnmappedPageFaults)
+{
+    Pages pages(3);
+    ASSERT_EQ(::munmap(pages.at(PAGE), PAGE), 0);
+    expectUnreadableAndUnwritable(pages.address(PAGE));
+    expectUnreadableAndUnwritable(pages.address(2 * PAGE - 1));
+    EXPECT_TRUE(writeByteGuarded(pages.address(PAGE - 1), 1)) << "its neighbours are untouched";
+    EXPECT_TRUE(writeByteGuarded(pages.address(2 * PAGE), 2));
+    ASSERT_NE(::mmap(pages.at(PAGE), PAGE, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0), MAP_FAILED);
+}
+
+TEST(Guard, ReadOnlyPageReadsButRefusesWrites)
+{
+    Pages pages(1);
+    pages.at(5)[0] = 0x77;
+    pages.protect(0, PROT_READ);
+    EXPECT_EQ(readByteGuarded(pages.address(5)), 0x77);
+    EXPECT_FALSE(writeByteGuarded(pages.address(5), 0x11));
+    EXPECT_EQ(readByteGuarded(pages.address(5)), 0x77) << "the byte keeps its value";
+
+    // The program's own constant data.
+    static const unsigned char constant[] = {0xab, 0xcd};
+    const Address c = reinterpret_cast<Address>(&constant[1]);
+    EXPECT_FALSE(writeByteGuarded(c, 0x00));
+    EXPECT_EQ(readByteGuarded(c), 0xcd);
+}
+
+TEST(Guard, FileMappingPastItsEndFaultsWithSigbus)
+{
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(::ftruncate(::fileno(file), 10), 0);
+    const Pages pages(2, PROT_READ | PROT_WRITE, ::fileno(file));
+    pages.at(3)[0] = 0x42;
+    EXPECT_EQ(readByteGuarded(pages.address(3)), 0x42);
+    EXPECT_EQ(readByteGuarded(pages.address(PAGE - 1)), 0x00) << "the rest of the last page reads as zero";
+    expectUnreadableAndUnwritable(pages.address(PAGE));
+    expectUnreadableAndUnwritable(pages.address(2 * PAGE - 1));
+    std::fclose(file);
+}
+
+TEST(Guard, AddressesNoProcessCanOwnFault)
+{
+    expectUnreadableAndUnwritable(0);
+    expectUnreadableAndUnwritable(1);
+    expectUnreadableAndUnwritable(0x0000800000000000);  // first of the non-canonical hole
+    expectUnreadableAndUnwritable(0x7fffffffffffffff);
+    expectUnreadableAndUnwritable(0x8000000000000000);
+    expectUnreadableAndUnwritable(0xffff800000000000);  // the kernel's half
+    expectUnreadableAndUnwritable(TOP);
+}
+
+TEST(Snapshot, UnmappedBlockIsAllFill)
+{
+    const Pages none(1, PROT_NONE);
+    Snapshot want;
+    for (auto& row : want)
+        row.fill(UNREADABLE_FILL);
+    EXPECT_EQ(snapshotBlock(none.address(8)), want);
+    EXPECT_EQ(snapshotBlock(0), want);
+}
+
+TEST(Snapshot, BlockStraddlingTheTopOfTheSpaceWrapsToZero)
+{
+    // First row from the top of the space, the rest from address 0 upward;
+    // neither end can be mapped by a process, so all of it reads as the fill.
+    Snapshot want;
+    for (auto& row : want)
+        row.fill(UNREADABLE_FILL);
+    EXPECT_EQ(snapshotBlock(TOP - 15), want);
+    EXPECT_EQ(snapshotBlock(TOP), want);
+}
+
+TEST(Snapshot, BlockRunningIntoAnUnreadablePageStopsAtTheBoundary)
+{
+    Pages pages(2);
+    for (std::size_t i = 0; i < PAGE; ++i)
+        pages.at(i)[0] = static_cast<unsigned char>(0x80 + i % 61);  // never 0x3f
+    pages.protect(1, PROT_NONE);
+    const std::size_t readable = 100;
+    const Snapshot chr = snapshotBlock(pages.address(PAGE - readable));
+    for (std::size_t i = 0; i < BLOCK_BYTES; ++i) {
+        const unsigned char want = i < readable ? pages.at(PAGE - readable + i)[0] : UNREADABLE_FILL;
+        EXPECT_EQ(chr[i / BLOCK_COLS][i % BLOCK_COLS], want) << "byte " << i;
+    }
+}
+
+bool sameDisposition(const struct sigaction& a, const struct sigaction& b)
+{
+    return a.sa_handler == b.sa_handler && a.sa_flags == b.sa_flags;
+}
+
+void onUsr1(int) {}
+
+TEST(Guard, LeavesOtherSignalsAndTheSignalMaskAlone)
+{
+    struct sigaction usr1 {};
+    usr1.sa_handler = onUsr1;
+    ::sigaction(SIGUSR1, &usr1, nullptr);
+    struct sigaction before[3];
+    const int sigs[3] = {SIGINT, SIGTERM, SIGUSR1};
+    for (int i = 0; i < 3; ++i)
+        ::sigaction(sigs[i], nullptr, &before[i]);
+    sigset_t maskBefore;
+    ::sigprocmask(SIG_SETMASK, nullptr, &maskBefore);
+
+    const Pages none(1, PROT_NONE);
+    for (int i = 0; i < 10; ++i)
+        expectUnreadableAndUnwritable(none.address(0));
+
+    for (int i = 0; i < 3; ++i) {
+        struct sigaction after {};
+        ::sigaction(sigs[i], nullptr, &after);
+        EXPECT_TRUE(sameDisposition(before[i], after)) << "signal " << sigs[i];
+    }
+    sigset_t maskAfter;
+    ::sigprocmask(SIG_SETMASK, nullptr, &maskAfter);
+    for (int sig = 1; sig < NSIG; ++sig)
+        EXPECT_EQ(sigismember(&maskBefore, sig), sigismember(&maskAfter, sig)) << "signal " << sig;
+    ::signal(SIGUSR1, SIG_DFL);
+}
+
+// A fault that is not the guard's own goes on to whoever handled it before.
+volatile char* volatile foreignAddress = reinterpret_cast<char*>(0x40);
+
+void onForeignFault(int, siginfo_t* info, void*)
+{
+    std::_Exit(info->si_addr == foreignAddress ? 42 : 43);
+}
+
+void faultOutsideTheGuard(bool withHandler)
+{
+    const rlimit noCore{0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+    if (withHandler) {
+        struct sigaction act {};
+        act.sa_sigaction = onForeignFault;
+        act.sa_flags = SA_SIGINFO;
+        ::sigaction(SIGSEGV, &act, nullptr);
+    }
+    // The guard takes over the signal here and must still catch its own fault.
+    if (readByteGuarded(0x40).has_value())
+        std::_Exit(44);
+    *foreignAddress = 1;
+    std::_Exit(45);
+}
+
+TEST(GuardDeathTest, ForeignFaultReachesTheEarlierHandler)
+{
+    // A fresh process, so that the handler really is installed before the guard.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(faultOutsideTheGuard(true), ::testing::ExitedWithCode(42), "");
+}
+
+TEST(GuardDeathTest, ForeignFaultStillKillsWithoutAnEarlierHandler)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(faultOutsideTheGuard(false), ::testing::KilledBySignal(SIGSEGV), "");
+}
+
+}  // namespace
