@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# `cmake --install` puts exactly the program and its manual page in place, under
+# DESTDIR and the configured prefix as well as under a prefix given at install
+# time, and the installed program is the real one.
+set -uo pipefail
+cmake=$1 build=$2 prefix=$3 bindir=$4 mandir=$5 page=$6
+fail=0
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+
+# GNUInstallDirs directories are relative to the prefix unless set absolute.
+under() { case $2 in /*) echo "$2" ;; *) echo "$1/$2" ;; esac; }
+
+# expect_tree WHAT TREE PROGRAM MANPAGE: TREE holds those two files and nothing else.
+expect_tree() {
+  local what=$1 top=$2 program=$3 man=$4
+  local expected actual
+  expected=$(printf '%s\n' "$program" "$man" | sort)
+  actual=$(find "$top" -type f -o -type l | sort)
+  if [ "$actual" != "$expected" ]; then
+    echo "$what: installed files differ from the program and its manual page:"
+    diff <(printf '%s\n' "$expected") <(printf '%s\n' "$actual") | sed 's/^/    /'
+    fail=1
+    return
+  fi
+  [ -x "$program" ] || { echo "$what: $program is not executable"; fail=1; }
+  cmp -s "$man" "$page" || { echo "$what: $man differs from the generated manual page"; fail=1; }
+  # At the end of its input the browser says goodbye and exits 0.
+  local out status
+  out=$(timeout 20 "$program" </dev/null)
+  status=$?
+  [ $status -eq 0 ] || { echo "$what: the installed program exited with $status"; fail=1; }
+  [[ "$out" == *Goodbye* ]] || { echo "$what: the installed program did not say goodbye"; fail=1; }
+}
+
+if ! DESTDIR="$root/staged" "$cmake" --install "$build" >/dev/null; then
+  echo "cmake --install into DESTDIR failed"
+  exit 1
+fi
+staged=$root/staged
+expect_tree "DESTDIR" "$staged" "$staged$(under "$prefix" "$bindir")/gleanhex" \
+  "$staged$(under "$prefix" "$mandir")/man1/gleanhex.1"
+
+# Absolute directories would leave the given prefix, and this machine's tree is not ours to fill.
+[[ $bindir == /* || $mandir == /* ]] && exit $fail
+if ! "$cmake" --install "$build" --prefix "$root/prefix" >/dev/null; then
+  echo "cmake --install --prefix failed"
+  exit 1
+fi
+expect_tree "--prefix" "$root/prefix" "$root/prefix/$bindir/gleanhex" "$root/prefix/$mandir/man1/gleanhex.1"
+exit $fail
