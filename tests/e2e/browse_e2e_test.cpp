@@ -1,0 +1,317 @@
+// The browser as a user meets it: a pseudo-terminal, the bytes real terminals
+// send, and what reaches the screen.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "e2e_support.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+
+// Terminal name -> key name -> bytes, from the terminfo-derived table.
+using KeyTable = std::map<std::string, std::map<std::string, std::string>>;
+
+KeyTable loadKeys()
+{
+    KeyTable table;
+    std::ifstream in(GLEANHEX_TEST_DATA "/terminal-keys.tsv");
+    for (std::string row; std::getline(in, row);) {
+        if (row.empty() || row[0] == '#')
+            continue;
+        std::istringstream fields(row);
+        std::string terminal, mode, key, hex;
+        std::getline(fields, terminal, '\t');
+        std::getline(fields, mode, '\t');
+        std::getline(fields, key, '\t');
+        std::getline(fields, hex);
+        std::string bytes;
+        std::istringstream hexes(hex);
+        for (std::string h; hexes >> h;)
+            bytes += static_cast<char>(std::stoi(h, nullptr, 16));
+        table[terminal + "/" + mode][key] = bytes;
+    }
+    return table;
+}
+
+const std::string UP = "\x1b[A", DOWN = "\x1b[B", RIGHT = "\x1b[C", LEFT = "\x1b[D";
+const std::string PAGE_UP = "\x1b[5~", PAGE_DOWN = "\x1b[6~", HOME = "\x1b[H";
+
+void expectCleanScreen(const PtySession& s)
+{
+    EXPECT_TRUE(s.screen().violations().empty()) << "control code reached the terminal: " << s.screen().violations().front();
+}
+
+// Sends keys and waits for the frame each of them draws.
+void press(PtySession& s, const std::string& keys, int frames = 1)
+{
+    s.send(keys);
+    for (int i = 0; i < frames; ++i)
+        ASSERT_TRUE(s.nextFrame()) << "no frame after keys; screen:\n" << s.screen().text();
+}
+
+void expectEndedCleanly(PtySession& s)
+{
+    const int status = s.waitExit();
+    ASSERT_NE(status, -1) << "still running";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    EXPECT_TRUE(sameModes(s.modes(), s.modesAtStart()));
+    expectCleanScreen(s);
+}
+
+bool inMapping(pid_t pid, unsigned long long address, const std::string& name)
+{
+    for (const Mapping& m : mappingsOf(pid))
+        if (address >= m.start && address < m.end)
+            return m.name == name;
+    return false;
+}
+
+TEST(BrowseScreen, MainframeStartsAtWelcomeHome)
+{
+    PtySession s({{"-mainframe"}});
+    ASSERT_TRUE(s.nextFrame());
+    const unsigned long long start = blockStartShown(s);
+    EXPECT_TRUE(inMapping(s.pid(), start, "[stack]"));
+    EXPECT_EQ(s.line(0), "Block starting at address: " + (std::ostringstream() << std::hex << start).str() +
+                             " (0 Bytes from home)");
+    EXPECT_EQ(s.line(1), std::string(80, '-'));
+    const std::string row0 = s.line(FIRST_GRID_ROW);
+    const std::string expectedStart = (std::ostringstream() << std::hex << start).str() +
+                                      " : 5b 57 65 6c 63 6f 6d 65 20 48 6f 6d 65 5d 00 ";
+    EXPECT_EQ(row0.substr(0, expectedStart.size()), expectedStart);
+    EXPECT_EQ(row0.substr(expectedStart.size() + 2, 18), " : [Welcome Home] ");
+    for (int r = 1; r < 15; ++r)
+        EXPECT_EQ(numberAfter(s, FIRST_GRID_ROW + r, ""), start + 16ULL * static_cast<unsigned>(r));
+    EXPECT_EQ(s.line(18), "[Arrow Keys] select byte, [PG UP]/[PG DN] read previous/next block");
+    EXPECT_EQ(s.line(19), "[INS]/[DEL] Scan up/down, [HOME] starting location, [X] exit, [W] write");
+    EXPECT_EQ(s.line(PANEL_ROW), "Selected Byte: [[] HEX:5b Decimal: 91");
+    EXPECT_EQ(selectedShown(s), start);
+    // The cursor waits at the end of the "Address: " line.
+    EXPECT_EQ(s.screen().cursorRow(), ADDRESS_ROW);
+    EXPECT_EQ(s.screen().cursorCol(), static_cast<int>(s.line(ADDRESS_ROW).size()));
+    EXPECT_TRUE(highlighted(s, FIRST_GRID_ROW, hexColumn(s, 0, 0)));
+    EXPECT_TRUE(highlighted(s, FIRST_GRID_ROW, charColumn(s, 0, 0)));
+    EXPECT_FALSE(highlighted(s, FIRST_GRID_ROW, hexColumn(s, 0, 1)));
+    EXPECT_EQ(s.screen().cell(0, 0).fg, 93);  // frame colour
+    EXPECT_EQ(s.screen().cell(FIRST_GRID_ROW + 3, 0).fg, 97);
+    s.send("x");
+    expectEndedCleanly(s);
+}
+
+class IgnoredArguments : public testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(IgnoredArguments, StartAtTheHeapBlock)
+{
+    PtySession s({GetParam()});
+    ASSERT_TRUE(s.nextFrame());
+    EXPECT_TRUE(inMapping(s.pid(), blockStartShown(s), "[heap]")) << s.line(0);
+    EXPECT_EQ(distanceShown(s), 0U);
+    EXPECT_EQ(s.output().find("Usage"), std::string::npos);
+    s.send("X");
+    expectEndedCleanly(s);
+}
+
+INSTANTIATE_TEST_SUITE_P(Browse, IgnoredArguments,
+                         testing::Values(std::vector<std::string>{}, std::vector<std::string>{"-Mainframe"},
+                                         std::vector<std::string>{"--mainframe"},
+                                         std::vector<std::string>{"-mainframe ", "mainframe"},
+                                         std::vector<std::string>{"/?", "-h", "-MAINFRAME"}));
+
+TEST(BrowseScreen, UsageComesFirstThenMainframe)
+{
+    PtySession s({{"-?", "-mainframe"}});
+    ASSERT_TRUE(s.waitForText("Press any key to continue . . ."));
+    EXPECT_EQ(s.line(0), "Usage: To try to start you out near main()'s stack frame, use '-mainframe'");
+    EXPECT_EQ(s.line(1), "This will point to a local variable (a char array) in main()");
+    EXPECT_EQ(s.framesSeen(), 0);
+    s.send(DOWN);  // a whole sequence is one key: nothing of it is left to act on
+    ASSERT_TRUE(s.nextFrame());
+    EXPECT_NE(s.line(FIRST_GRID_ROW).find("[Welcome Home]"), std::string::npos);
+    EXPECT_EQ(selectedShown(s), blockStartShown(s));
+    s.send("x");
+    expectEndedCleanly(s);
+}
+
+TEST(BrowseScreen, MainframeBeforeUsageSkipsIt)
+{
+    PtySession s({{"-mainframe", "-?"}});
+    ASSERT_TRUE(s.nextFrame());
+    EXPECT_EQ(s.output().find("Usage"), std::string::npos);
+    EXPECT_NE(s.line(FIRST_GRID_ROW).find("[Welcome Home]"), std::string::npos);
+    s.send("x");
+    expectEndedCleanly(s);
+}
+
+TEST(BrowseKeys, ArrowsWrapWithEveryTerminalsSequences)
+{
+    const KeyTable table = loadKeys();
+    ASSERT_GE(table.size(), 9U);
+    PtySession s({{"-mainframe"}});
+    ASSERT_TRUE(s.nextFrame());
+    const unsigned long long start = blockStartShown(s);
+    for (const auto& [terminal, keys] : table) {
+        SCOPED_TRACE(terminal);
+        if (keys.count("Up") == 0)
+            continue;
+        press(s, keys.at("Up"));  // row 0 -> 14
+        EXPECT_EQ(selectedShown(s), start + 224);
+        EXPECT_TRUE(highlighted(s, FIRST_GRID_ROW + 14, hexColumn(s, 14, 0)));
+        press(s, keys.at("Left"));  // col 0 -> 15
+        EXPECT_EQ(selectedShown(s), start + 239);
+        EXPECT_TRUE(highlighted(s, FIRST_GRID_ROW + 14, hexColumn(s, 14, 15)));
+        EXPECT_TRUE(highlighted(s, FIRST_GRID_ROW + 14, charColumn(s, 14, 15)));
+        EXPECT_EQ(distanceShown(s), 239U);
+        press(s, keys.at("Down"));  // row 14 -> 0
+        press(s, keys.at("Right"));  // col 15 -> 0
+        EXPECT_EQ(selectedShown(s), start);
+        EXPECT_EQ(blockStartShown(s), start);
+    }
+    s.send("x");
+    expectEndedCleanly(s);
+}
+
+TEST(BrowseKeys, PagingAndHomeWithEveryTerminalsSequences)
+{
+    const KeyTable table = loadKeys();
+    PtySession s({{"-mainframe"}});
+    ASSERT_TRUE(s.nextFrame());
+    const unsigned long long start = blockStartShown(s);
+    for (const auto& [terminal, keys] : table) {
+        SCOPED_TRACE(terminal);
+        if (keys.count("PageDown") == 0)
+            continue;
+        press(s, keys.at("PageDown") + keys.at("PageDown") + DOWN, 3);
+        EXPECT_EQ(blockStartShown(s), start + 480);
+        EXPECT_EQ(distanceShown(s), 496U);  // the selected byte's distance, not the block's
+        press(s, keys.at("PageUp") + keys.at("PageUp") + keys.at("PageUp"), 3);
+        EXPECT_EQ(blockStartShown(s), start - 240);
+        EXPECT_EQ(distanceShown(s), 224U);  // below home, shown as a positive distance
+        press(s, keys.count("Home") != 0 ? keys.at("Home") : HOME);
+        EXPECT_EQ(blockStartShown(s), start);
+        EXPECT_EQ(selectedShown(s), start);
+        EXPECT_EQ(distanceShown(s), 0U);
+    }
+    s.send("x");
+    expectEndedCleanly(s);
+}
+
+TEST(BrowseScreen, UnreadableBytesPastTheStackShowAsFill)
+{
+    PtySession s({{"-mainframe"}});
+    ASSERT_TRUE(s.nextFrame());
+    const unsigned long long start = blockStartShown(s);
+    unsigned long long stackEnd = 0;
+    for (const Mapping& m : mappingsOf(s.pid()))
+        if (m.name == "[stack]")
+            stackEnd = m.end;
+    ASSERT_GT(stackEnd, start);
+    std::string pages;
+    const unsigned long long count = (stackEnd - start) / 240;
+    for (unsigned long long i = 0; i < count; ++i)
+        pages += PAGE_DOWN;
+    press(s, pages, static_cast<int>(count));
+    const unsigned long long block = blockStartShown(s);
+    ASSERT_EQ(block, start + 240 * count);
+    ASSERT_LT(block, stackEnd);
+    for (unsigned r = 0; r < 15; ++r) {
+        const std::string row = s.line(FIRST_GRID_ROW + static_cast<int>(r));
+        const unsigned long long rowStart = block + 16 * r;
+        if (rowStart >= stackEnd) {
+            EXPECT_EQ(row.substr(row.find(" :")), " : 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f : ????????????????");
+        }
+    }
+    expectCleanScreen(s);
+    s.send("x");
+    expectEndedCleanly(s);
+}
+
+TEST(BrowseKeys, KeysThatMeanNothingOnlyRedraw)
+{
+    PtySession s({{"-mainframe"}});
+    ASSERT_TRUE(s.nextFrame());
+    const std::string before = s.screen().text();
+    // Alt+x, Alt+w, Alt+X, an unknown CSI, a mouse-like private CSI, F1 (lead 0 then code:
+    // two turns), a lone Escape, and a non-ASCII character.
+    s.send("\x1bx\x1bw\x1bX\x1b[99x\x1b[?1;2x\xc3\xa9");
+    press(s, "\x1bOP", 2);
+    press(s, "\x1b", 1);
+    press(s, "q");
+    EXPECT_EQ(s.framesSeen(), 5);
+    EXPECT_EQ(s.screen().text(), before);
+    EXPECT_EQ(s.waitExit(milliseconds(100)), -1) << "ended by a key that should do nothing";
+    s.send("x");
+    expectEndedCleanly(s);
+}
+
+TEST(BrowseKeys, BurstOfSequencesIsDecodedWhole)
+{
+    PtySession s({{"-mainframe"}});
+    ASSERT_TRUE(s.nextFrame());
+    const unsigned long long start = blockStartShown(s);
+    std::string burst;
+    for (int i = 0; i < 20; ++i)
+        burst += DOWN;
+    for (int i = 0; i < 3; ++i)
+        burst += "\x1bOC";
+    press(s, burst, 23);
+    EXPECT_EQ(selectedShown(s), start + 5 * 16 + 3);
+    s.send("x");
+    expectEndedCleanly(s);
+}
+
+TEST(BrowseEnd, QuitKeysRestoreTheTerminal)
+{
+    for (const char* quit : {"x", "X"}) {
+        PtySession s(SessionOptions{});
+        ASSERT_TRUE(s.nextFrame());
+        const termios running = s.modes();
+        EXPECT_EQ(running.c_lflag & (ECHO | ICANON), 0U) << "keys would echo during a redraw";
+        s.send(quit);
+        expectEndedCleanly(s);
+        EXPECT_NE(s.screen().text().find("Address: "), std::string::npos);
+        EXPECT_EQ(s.screen().cursorCol(), 0);
+        EXPECT_EQ(s.line(s.screen().cursorRow() - 1), "Goodbye");
+        EXPECT_EQ(s.screen().fg(), 0) << "colours not given back";
+        EXPECT_EQ(s.screen().bg(), 0);
+    }
+}
+
+TEST(BrowseEnd, EndOfPipedKeysEndsLikeQuit)
+{
+    PtySession s({.args = {"-mainframe"}, .pipedKeys = true});
+    ASSERT_TRUE(s.nextFrame());
+    const unsigned long long start = blockStartShown(s);
+    press(s, DOWN + RIGHT, 2);
+    EXPECT_EQ(selectedShown(s), start + 17);
+    s.closeKeys();
+    expectEndedCleanly(s);
+    EXPECT_NE(s.screen().text().find("Goodbye"), std::string::npos);
+}
+
+TEST(BrowseEnd, SignalsGiveTheTerminalBack)
+{
+    for (const int sig : {SIGTERM, SIGHUP, SIGINT, SIGQUIT}) {
+        SCOPED_TRACE(sig);
+        PtySession s({{"-mainframe"}});
+        ASSERT_TRUE(s.nextFrame());
+        if (sig == SIGINT)
+            s.send("\x03");  // Ctrl-C, through the terminal's own signal keys
+        else
+            ::kill(s.pid(), sig);
+        const int status = s.waitExit();
+        ASSERT_NE(status, -1);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "status " << status;
+        EXPECT_TRUE(sameModes(s.modes(), s.modesAtStart()));
+        EXPECT_EQ(s.screen().fg(), 0);
+        expectCleanScreen(s);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,35 @@
+#pragma once
+// Reading a gleanhex frame off the emulated screen.
+
+#include <string>
+
+#include "pty_session.h"
+
+// Screen rows of a frame drawn from the top of a fresh screen.
+constexpr int HEADER_ROW = 0;
+constexpr int FIRST_GRID_ROW = 2;
+constexpr int PANEL_ROW = 21;
+constexpr int ADDRESS_ROW = 22;
+
+// The number after `prefix` on `row`, read in `base`; -1 if it is not there.
+unsigned long long numberAfter(const PtySession& s, int row, const std::string& prefix, int base = 16);
+
+// Block start from the header, selected address from the "Address: " line.
+inline unsigned long long blockStartShown(const PtySession& s)
+{
+    return numberAfter(s, HEADER_ROW, "Block starting at address: ");
+}
+inline unsigned long long selectedShown(const PtySession& s)
+{
+    return numberAfter(s, ADDRESS_ROW, "Address: ");
+}
+inline unsigned long long distanceShown(const PtySession& s)
+{
+    return numberAfter(s, HEADER_ROW, " (", 10);
+}
+
+// Grid cell (r, c) of the hex area: its two digits start at this screen column.
+int hexColumn(const PtySession& s, int r, int c);
+// Grid cell (r, c) of the character area.
+int charColumn(const PtySession& s, int r, int c);
+bool highlighted(const PtySession& s, int screenRow, int screenCol);

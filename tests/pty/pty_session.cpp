@@ -1,0 +1,210 @@
+#include "pty_session.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <utmp.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+constexpr std::string_view FRAME_START = "\x1b[H\x1b[J";
+
+size_t countOf(const std::string& haystack, std::string_view needle)
+{
+    size_t n = 0;
+    for (size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1))
+        ++n;
+    return n;
+}
+
+}  // namespace
+
+PtySession::PtySession(SessionOptions options) : screen_(options.rows, options.cols)
+{
+    winsize size{};
+    size.ws_row = static_cast<unsigned short>(options.rows);
+    size.ws_col = static_cast<unsigned short>(options.cols);
+    int keys[2] = {-1, -1};
+    if (options.pipedKeys && ::pipe(keys) != 0)
+        throw std::runtime_error("pipe failed");
+    int slave = -1;
+    if (::openpty(&master_, &slave, nullptr, nullptr, &size) != 0)
+        throw std::runtime_error("openpty failed");
+    // Read before the program can touch them: these are the modes it must give back.
+    ::tcgetattr(master_, &startModes_);
+    pid_ = ::fork();
+    if (pid_ < 0)
+        throw std::runtime_error("fork failed");
+    if (pid_ == 0) {
+        ::close(master_);
+        if (::login_tty(slave) != 0)
+            ::_exit(126);
+        if (options.pipedKeys) {
+            ::dup2(keys[0], STDIN_FILENO);
+            ::close(keys[0]);
+            ::close(keys[1]);
+        }
+        ::setenv("TERM", "xterm-256color", 1);
+        ::setenv("LANG", "C.UTF-8", 1);
+        std::vector<char*> argv;
+        std::string program = GLEANHEX_BINARY;
+        argv.push_back(program.data());
+        for (std::string& a : options.args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    ::close(slave);
+    if (options.pipedKeys) {
+        ::close(keys[0]);
+        keysWrite_ = keys[1];
+    }
+}
+
+PtySession::~PtySession()
+{
+    if (status_ == -1 && pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    if (keysWrite_ >= 0)
+        ::close(keysWrite_);
+    if (master_ >= 0)
+        ::close(master_);
+}
+
+void PtySession::send(std::string_view bytes)
+{
+    const int fd = keysWrite_ >= 0 ? keysWrite_ : master_;
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw std::runtime_error("cannot send keys");
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+}
+
+void PtySession::closeKeys()
+{
+    if (keysWrite_ >= 0)
+        ::close(keysWrite_);
+    keysWrite_ = -1;
+}
+
+bool PtySession::pump(std::chrono::milliseconds wait)
+{
+    pollfd p{master_, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(wait.count())) <= 0)
+        return false;
+    char buffer[4096];
+    const ssize_t n = ::read(master_, buffer, sizeof buffer);
+    if (n <= 0)
+        return false;  // EIO once the program has gone and closed its side
+    output_.append(buffer, static_cast<size_t>(n));
+    screen_.feed(std::string_view(buffer, static_cast<size_t>(n)));
+    return true;
+}
+
+bool PtySession::waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
+        if (!pump(std::min(left, std::chrono::milliseconds(50))) && status_ != -1)
+            return done();
+    }
+    return true;
+}
+
+bool PtySession::waitForText(std::string_view text, std::chrono::milliseconds limit)
+{
+    return waitUntil([&] { return screen_.text().find(text) != std::string::npos; }, limit);
+}
+
+int PtySession::framesSeen() const
+{
+    return static_cast<int>(countOf(output_, FRAME_START));
+}
+
+bool PtySession::nextFrame(std::chrono::milliseconds limit)
+{
+    const int wanted = framesTaken_ + 1;
+    // A frame is whole once its "Address: " line has been followed by the
+    // attribute switch that closes every frame.
+    const bool ok = waitUntil(
+        [&] {
+            if (framesSeen() < wanted)
+                return false;
+            size_t at = 0;
+            for (int i = 0; i < wanted; ++i)
+                at = output_.find(FRAME_START, at) + 1;
+            const size_t address = output_.find("Address: ", at);
+            return address != std::string::npos && output_.find('\x1b', address) != std::string::npos;
+        },
+        limit);
+    if (ok)
+        framesTaken_ = wanted;
+    return ok;
+}
+
+int PtySession::waitExit(std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (status_ == -1) {
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            status_ = status;
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            return -1;
+        pump(std::chrono::milliseconds(10));
+    }
+    while (pump(std::chrono::milliseconds(20))) {
+    }
+    return status_;
+}
+
+termios PtySession::modes() const
+{
+    termios t{};
+    ::tcgetattr(master_, &t);
+    return t;
+}
+
+bool sameModes(const termios& a, const termios& b)
+{
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_lflag == b.c_lflag && a.c_cflag == b.c_cflag &&
+           std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
+}
+
+std::vector<Mapping> mappingsOf(pid_t pid)
+{
+    std::vector<Mapping> out;
+    std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+    for (std::string text; std::getline(maps, text);) {
+        std::istringstream in(text);
+        Mapping m{};
+        std::string range, offset, device, inode;
+        in >> range >> m.perms >> offset >> device >> inode;
+        std::getline(in >> std::ws, m.name);
+        m.start = std::stoull(range.substr(0, range.find('-')), nullptr, 16);
+        m.end = std::stoull(range.substr(range.find('-') + 1), nullptr, 16);
+        out.push_back(m);
+    }
+    return out;
+}

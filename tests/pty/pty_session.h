@@ -1,0 +1,77 @@
+#pragma once
+// Runs the built gleanhex in a pseudo-terminal the way a user meets it: keys go
+// in as the bytes a terminal sends, and what comes out is played onto a Screen.
+
+#include <sys/types.h>
+#include <termios.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "screen.h"
+
+struct SessionOptions {
+    std::vector<std::string> args;
+    int rows = 30;
+    int cols = 100;
+    // Keys come from a pipe instead of the terminal (scripted use); output still
+    // goes to the terminal.
+    bool pipedKeys = false;
+};
+
+class PtySession {
+public:
+    explicit PtySession(SessionOptions options);
+    ~PtySession();
+    PtySession(const PtySession&) = delete;
+    PtySession& operator=(const PtySession&) = delete;
+
+    void send(std::string_view bytes);
+    // Ends the key stream (only with pipedKeys): the program sees end of input.
+    void closeKeys();
+
+    // Reads output until `done` holds or the time runs out; returns whether it held.
+    bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(5));
+    bool waitForText(std::string_view text, std::chrono::milliseconds limit = std::chrono::seconds(5));
+    // Waits for the next whole frame drawn after the previous call; false on timeout.
+    bool nextFrame(std::chrono::milliseconds limit = std::chrono::seconds(5));
+    int framesSeen() const;
+
+    // Waits for the program to end; the wait status, or -1 if it is still running.
+    int waitExit(std::chrono::milliseconds limit = std::chrono::seconds(5));
+
+    const Screen& screen() const { return screen_; }
+    std::string line(int row) const { return screen_.line(row); }
+    const std::string& output() const { return output_; }
+    pid_t pid() const { return pid_; }
+    // The terminal's modes now, and as they were before the program started.
+    termios modes() const;
+    const termios& modesAtStart() const { return startModes_; }
+
+private:
+    bool pump(std::chrono::milliseconds wait);
+
+    Screen screen_;
+    std::string output_;
+    int master_ = -1;
+    int keysWrite_ = -1;
+    pid_t pid_ = -1;
+    int status_ = -1;
+    int framesTaken_ = 0;
+    termios startModes_{};
+};
+
+// Same modes as far as a user can tell: flags and the special characters in use.
+bool sameModes(const termios& a, const termios& b);
+
+// The mappings of a live process, from /proc/PID/maps.
+struct Mapping {
+    unsigned long long start;
+    unsigned long long end;
+    std::string perms;
+    std::string name;
+};
+std::vector<Mapping> mappingsOf(pid_t pid);
