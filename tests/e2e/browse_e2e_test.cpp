@@ -297,7 +297,7 @@ TEST(BrowseEnd, EndOfPipedKeysEndsLikeQuit)
 
 TEST(BrowseEnd, SignalsGiveTheTerminalBack)
 {
-    for (const int sig : {SIGTERM, SIGHUP, SIGINT, SIGQUIT}) {
+    for (const int sig : {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGSEGV, SIGABRT}) {
         SCOPED_TRACE(sig);
         PtySession s({{"-mainframe"}});
         ASSERT_TRUE(s.nextFrame());
