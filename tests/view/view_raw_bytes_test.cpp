@@ -1,0 +1,119 @@
+// Raw memory on the screen: whatever the bytes are, they show as one printable
+// column each and never reach the terminal as control codes.
+
+#include "view/view.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstring>
+#include <cwchar>
+#include <string>
+
+#include "view_screen.h"
+
+namespace {
+
+constexpr std::size_t GRID_LINE = 2;
+constexpr std::size_t PANEL_LINE = 21;
+
+// Nothing but the console's own colour and clear sequences, the line breaks,
+// and printable characters.
+void expectOnlyPrintable(const Screen& screen)
+{
+    EXPECT_TRUE(screen.validUtf8);
+    EXPECT_EQ(screen.clears, 1);
+    for (const std::string& seq : screen.foreign)
+        ADD_FAILURE() << "escape sequence from memory on screen: " << ::testing::PrintToString(seq);
+    for (std::size_t line = 0; line < screen.chars.size(); ++line)
+        for (std::size_t i = 0; i < screen.chars.at(line).size(); ++i)
+            if (isControl(screen.chars.at(line)[i]))
+                ADD_FAILURE() << "control code " << static_cast<unsigned>(screen.chars.at(line)[i]) << " at line " << line
+                              << " character " << i;
+}
+
+// Each grid row must be exactly as wide as its text claims: a cell that took
+// more or less than one column would shift everything after it.
+void expectGridColumns(const Screen& screen, Address blockStart)
+{
+    const bool haveWidths = std::setlocale(LC_CTYPE, "C.UTF-8") != nullptr;
+    for (unsigned r = 0; r < BLOCK_ROWS; ++r) {
+        const std::u32string& line = screen.chars.at(GRID_LINE + r);
+        const std::size_t width = hex(blockStart + r * 16).size();
+        ASSERT_EQ(line.size(), width + 69) << "row " << r;
+        for (std::size_t i = 0; haveWidths && i < line.size(); ++i)
+            EXPECT_EQ(::wcwidth(static_cast<wchar_t>(line[i])), 1)
+                << "row " << r << " character " << i << " U+" << std::hex << static_cast<unsigned>(line[i]);
+    }
+    std::setlocale(LC_CTYPE, "C");
+}
+
+TEST(ViewRawBytes, EscapeSequencesInMemoryStayInert)
+{
+    alignas(16) unsigned char block[BLOCK_BYTES];
+    for (unsigned i = 0; i < BLOCK_BYTES; ++i)
+        block[i] = i % 2 == 0 ? 0x1b : 0x9b;
+    const char hostile[] =
+        "\x1b\x9b\x07"
+        "\x1b]0;title\x07"     // set the window title
+        "\x1b[31m\x1b[2J"      // colour, erase the screen
+        "\x9b" "2J\x90q\x9c"   // eight-bit CSI, DCS, ST
+        "\x1b" "c\x1b[?1049h"  // reset, alternate screen
+        "\r\x08\x7f\x85";
+    std::memcpy(block, hostile, sizeof hostile - 1);
+    const Address b = reinterpret_cast<Address>(block);
+
+    const Screen screen = drawn(b, b, 0, 0);
+    expectOnlyPrintable(screen);
+    expectGridColumns(screen, b);
+    // The start of row 0 as a code page 437 console shows it.
+    EXPECT_EQ(toUtf8(screen.chars.at(GRID_LINE).substr(hex(b).size() + 53)), "\u2190\u00a2 \u2190]0;title \u2190[3");
+    EXPECT_EQ(screen.lines.at(PANEL_LINE), "Selected Byte: [\u2190] HEX:1b Decimal: 27");
+    EXPECT_EQ(drawn(b, b, 0, 1).lines.at(PANEL_LINE), "Selected Byte: [\u00a2] HEX:9b Decimal: 155");
+    EXPECT_EQ(drawn(b, b, 0, 2).lines.at(PANEL_LINE), "Selected Byte: [Bell] HEX:7 Decimal: 7");
+}
+
+TEST(ViewRawBytes, EveryByteValueShowsAsOneColumn)
+{
+    alignas(16) unsigned char bytes[2 * BLOCK_BYTES];
+    for (unsigned i = 0; i < sizeof bytes; ++i)
+        bytes[i] = static_cast<unsigned char>(i);
+    for (const Address b : {reinterpret_cast<Address>(bytes), reinterpret_cast<Address>(bytes + BLOCK_BYTES)}) {
+        const Screen screen = drawn(b, b, 0, 0);
+        expectOnlyPrintable(screen);
+        expectGridColumns(screen, b);
+    }
+    // Printable ASCII shows as itself.
+    const Screen screen = drawn(reinterpret_cast<Address>(bytes + 32), 0, 0, 0);
+    const std::string& row = screen.lines.at(GRID_LINE);
+    EXPECT_EQ(row.substr(row.size() - 16), " !\"#$%&'()*+,-./");
+}
+
+TEST(ViewRawBytes, EveryByteValueAsTheSelectedByte)
+{
+    alignas(16) unsigned char block[BLOCK_BYTES];
+    const Address b = reinterpret_cast<Address>(block);
+    for (unsigned v = 0; v < 256; ++v) {
+        SCOPED_TRACE("value " + std::to_string(v));
+        std::memset(block, static_cast<int>(v), sizeof block);
+        const Screen screen = drawn(b, b, 9, 4);
+        expectOnlyPrintable(screen);
+        const std::u32string& panel = screen.chars.at(PANEL_LINE);
+        const std::u32string tail = U"] HEX:" + [&] {
+            std::u32string digits;
+            for (const char c : hex(v))
+                digits += static_cast<char32_t>(c);
+            for (const char c : " Decimal: " + std::to_string(v))
+                digits += static_cast<char32_t>(c);
+            return digits;
+        }();
+        ASSERT_GT(panel.size(), 16 + tail.size());
+        EXPECT_EQ(panel.substr(panel.size() - tail.size()), tail);
+        const bool named = v == 0 || (v >= 7 && v <= 13);
+        if (!named) {
+            EXPECT_EQ(panel.size(), 16 + 1 + tail.size()) << "the byte itself, as one character";
+        }
+    }
+}
+
+}  // namespace

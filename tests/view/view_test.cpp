@@ -1,0 +1,209 @@
+// The block view as the user sees it: every line of text, and the colour of
+// every character.
+
+#include "view/view.h"
+
+#include <sys/mman.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "console/console.h"
+#include "view_screen.h"
+
+namespace {
+
+constexpr Address TOP = ~Address{0};
+constexpr Address HALF = Address{1} << (sizeof(Address) * 8 - 1);
+
+// Where each part of the screen lies.
+constexpr std::size_t GRID_LINE = 2;    // row r is line GRID_LINE + r
+constexpr std::size_t PANEL_LINE = 21;  // "Selected Byte: [...]"
+constexpr std::size_t ADDRESS_LINE = 22;
+
+// Index of column c's two hex digits and of its character, in a grid line
+// whose address takes `width` characters.
+std::size_t hexCell(std::size_t width, unsigned c) { return width + 3 + 3 * c; }
+std::size_t charCell(std::size_t width, unsigned c) { return width + 53 + c; }
+
+std::string twoDigits(unsigned v)
+{
+    char s[3];
+    std::snprintf(s, sizeof s, "%02x", v);
+    return s;
+}
+
+// A block of our own, in memory the test controls.
+struct Memory {
+    alignas(16) unsigned char bytes[BLOCK_BYTES] = {};
+    Address start() const { return reinterpret_cast<Address>(bytes); }
+};
+
+Memory knownBlock()
+{
+    Memory m;
+    std::memcpy(m.bytes, "[Welcome Home]\0?", 16);
+    for (unsigned i = 16; i < BLOCK_BYTES; ++i)
+        m.bytes[i] = static_cast<unsigned char>(0x21 + i % 90);  // printable ASCII, shown as itself
+    return m;
+}
+
+TEST(View, KnownBlockIsTextExact)
+{
+    const Memory m = knownBlock();
+    const Address b = m.start();
+    const Screen screen = drawn(b, b, 2, 3);
+
+    std::vector<std::string> want;
+    want.push_back("Block starting at address: " + hex(b) + " (35 Bytes from home)");
+    want.push_back(std::string(80, '-'));
+    want.push_back(hex(b) + " : 5b 57 65 6c 63 6f 6d 65 20 48 6f 6d 65 5d 00 3f : [Welcome Home] ?");
+    for (unsigned r = 1; r < BLOCK_ROWS; ++r) {
+        std::string hexes, chars;
+        for (unsigned c = 0; c < BLOCK_COLS; ++c) {
+            hexes += " " + twoDigits(m.bytes[r * 16 + c]);
+            chars += static_cast<char>(m.bytes[r * 16 + c]);
+        }
+        want.push_back(hex(b + r * 16) + " :" + hexes + " : " + chars);
+    }
+    want.push_back("");
+    want.push_back("[Arrow Keys] select byte, [PG UP]/[PG DN] read previous/next block");
+    want.push_back("[INS]/[DEL] Scan up/down, [HOME] starting location, [X] exit, [W] write");
+    want.push_back("");
+    const unsigned v = m.bytes[35];
+    want.push_back("Selected Byte: [" + std::string(1, static_cast<char>(v)) + "] HEX:" + hex(v) +
+                   " Decimal: " + std::to_string(v));
+    want.push_back("Address: " + hex(b + 35));  // the last line: no line break after it
+    EXPECT_EQ(screen.lines, want);
+
+    const std::string start = "\x1b[0;93;40m\x1b[H\x1b[J";
+    EXPECT_EQ(screen.raw.substr(0, start.size()), start) << "frame colours, then a clear";
+    EXPECT_EQ(screen.clears, 1);
+    EXPECT_TRUE(screen.foreign.empty());
+    EXPECT_TRUE(screen.validUtf8);
+}
+
+TEST(View, FrameNormalAndSelectedColours)
+{
+    const Memory m = knownBlock();
+    const Address b = m.start();
+    const Screen screen = drawn(b, b, 2, 3);
+    ASSERT_EQ(screen.attrs.size(), 23U);
+    const std::size_t width = hex(b).size();
+
+    for (std::size_t line = 0; line < screen.attrs.size(); ++line) {
+        const bool grid = line >= GRID_LINE && line < GRID_LINE + BLOCK_ROWS;
+        for (std::size_t i = 0; i < screen.attrs.at(line).size(); ++i) {
+            int want = grid ? ATTR_NORMAL : ATTR_FRAME;
+            if (line == GRID_LINE + 2 && (i == hexCell(width, 3) || i == hexCell(width, 3) + 1 || i == charCell(width, 3)))
+                want = ATTR_SELECTED;
+            EXPECT_EQ(screen.attrs.at(line)[i], want) << "line " << line << " character " << i;
+        }
+    }
+    EXPECT_EQ(screen.finalAttr, ATTR_NORMAL) << "later texts appear in the normal colours";
+    EXPECT_NE(screen.raw.find("\x1b[0;92;42m"), std::string::npos) << "bright green on green";
+    EXPECT_NE(screen.raw.find("\x1b[0;97;40m"), std::string::npos) << "bright white on black";
+}
+
+TEST(View, LastCellSelectedIsHighlightedInBothAreas)
+{
+    const Memory m = knownBlock();
+    const Address b = m.start();
+    const Screen screen = drawn(b, b, 14, 15);
+    const std::size_t width = hex(b).size();
+    const std::size_t line = GRID_LINE + 14;
+    EXPECT_EQ(screen.attrs.at(line).at(hexCell(width, 15)), ATTR_SELECTED);
+    EXPECT_EQ(screen.attrs.at(line).at(hexCell(width, 15) + 1), ATTR_SELECTED);
+    EXPECT_EQ(screen.attrs.at(line).at(charCell(width, 15)), ATTR_SELECTED);
+    EXPECT_EQ(screen.attrs.at(line).at(hexCell(width, 15) - 1), ATTR_NORMAL) << "the space before the cell";
+    int selected = 0;
+    for (const auto& attrs : screen.attrs)
+        selected += static_cast<int>(std::count(attrs.begin(), attrs.end(), ATTR_SELECTED));
+    EXPECT_EQ(selected, 3);
+    EXPECT_EQ(screen.lines.at(0), "Block starting at address: " + hex(b) + " (239 Bytes from home)");
+    EXPECT_EQ(screen.lines.at(ADDRESS_LINE), "Address: " + hex(b + 239));
+}
+
+struct PanelCase {
+    unsigned char value;
+    const char* cellHex;
+    const char* cellChar;
+    const char* panel;
+};
+
+TEST(View, SelectedByteInTheGridAndThePanel)
+{
+    const PanelCase cases[] = {
+        {0, "00", " ", "Selected Byte: [NULL] HEX:0 Decimal: 0"},
+        {7, "07", " ", "Selected Byte: [Bell] HEX:7 Decimal: 7"},
+        {8, "08", " ", "Selected Byte: [Backspace] HEX:8 Decimal: 8"},
+        {9, "09", " ", "Selected Byte: [Tab] HEX:9 Decimal: 9"},
+        {10, "0a", " ", "Selected Byte: [Line Feed] HEX:a Decimal: 10"},
+        {11, "0b", " ", "Selected Byte: [Home] HEX:b Decimal: 11"},
+        {12, "0c", " ", "Selected Byte: [Form Feed] HEX:c Decimal: 12"},
+        {13, "0d", " ", "Selected Byte: [New Line] HEX:d Decimal: 13"},
+        {65, "41", "A", "Selected Byte: [A] HEX:41 Decimal: 65"},
+        {27, "1b", "\u2190", "Selected Byte: [\u2190] HEX:1b Decimal: 27"},  // code page 437's arrow
+        {0xff, "ff", "\u00a0", "Selected Byte: [\u00a0] HEX:ff Decimal: 255"},
+    };
+    for (const PanelCase& pc : cases) {
+        SCOPED_TRACE("value " + std::to_string(pc.value));
+        Memory m;
+        m.bytes[5 * 16 + 9] = pc.value;
+        const Screen screen = drawn(m.start(), m.start(), 5, 9);
+        const std::size_t width = hex(m.start()).size();
+        const std::u32string& line = screen.chars.at(GRID_LINE + 5);
+        ASSERT_EQ(line.size(), width + 69);
+        EXPECT_EQ(toUtf8(line.substr(hexCell(width, 9), 2)), pc.cellHex);
+        EXPECT_EQ(toUtf8(line.substr(charCell(width, 9), 1)), pc.cellChar);
+        EXPECT_EQ(screen.lines.at(PANEL_LINE), pc.panel);
+    }
+}
+
+TEST(View, UnreadableBlockShowsQuestionMarks)
+{
+    void* page = ::mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(page, MAP_FAILED);
+    const Address b = reinterpret_cast<Address>(page);
+    const Screen screen = drawn(b, b, 7, 7);
+    for (unsigned r = 0; r < BLOCK_ROWS; ++r)
+        EXPECT_EQ(screen.lines.at(GRID_LINE + r), hex(b + r * 16) + " :" +
+                                                    " 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f : ????????????????");
+    EXPECT_EQ(screen.lines.at(PANEL_LINE), "Selected Byte: [?] HEX:3f Decimal: 63");
+    ::munmap(page, 4096);
+}
+
+TEST(View, BlockWrappingPastTheTopOfTheSpace)
+{
+    const Screen screen = drawn(TOP - 15, 0x1000, 0, 0);
+    EXPECT_EQ(screen.lines.at(0), "Block starting at address: fffffffffffffff0 (4112 Bytes from home)");
+    EXPECT_EQ(screen.lines.at(GRID_LINE).substr(0, 19), "fffffffffffffff0 : ");
+    EXPECT_EQ(screen.lines.at(GRID_LINE + 1).substr(0, 4), "0 : ");
+    EXPECT_EQ(screen.lines.at(GRID_LINE + 14).substr(0, 5), "d0 : ");
+}
+
+TEST(View, DistanceFromHomeEitherWay)
+{
+    const Address h = 0x7ffd12345678;
+    EXPECT_EQ(distanceFromHome(h, h), 0U);
+    EXPECT_EQ(distanceFromHome(h + 5, h), 5U);
+    EXPECT_EQ(distanceFromHome(h - 5, h), 5U);
+    EXPECT_EQ(distanceFromHome(0, TOP), 1U) << "round the top of the space";
+    EXPECT_EQ(distanceFromHome(TOP, 0), 1U);
+    EXPECT_EQ(distanceFromHome(h + HALF, h), HALF) << "exactly half: positive";
+    EXPECT_EQ(distanceFromHome(h, h + HALF), HALF);
+    EXPECT_EQ(distanceFromHome(h + HALF + 1, h), HALF - 1) << "beyond half: the other way round";
+    EXPECT_EQ(distanceFromHome(h + HALF - 1, h), HALF - 1);
+
+    // The header shows the selected byte's distance, not the block's.
+    EXPECT_EQ(drawn(h - 0x100, h, 1, 2).lines.at(0), "Block starting at address: " + hex(h - 0x100) + " (238 Bytes from home)");
+    EXPECT_EQ(drawn(h + HALF, h, 0, 0).lines.at(0),
+              "Block starting at address: " + hex(h + HALF) + " (9223372036854775808 Bytes from home)");
+}
+
+}  // namespace
