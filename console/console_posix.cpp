@@ -1,10 +1,9 @@
-// The console services on a POSIX terminal: raw single-key input decoded into
-// console key codes, attributes as SGR sequences in the output stream, and a
-// terminal that is given back as it was on every way out.
+// The console services on a POSIX terminal: a terminal taken for single keys
+// and given back as it was on every way out, and attributes as SGR sequences
+// in the output stream. Keys are read in input_posix.cpp.
 
 #include "console/console.h"
 
-#include <poll.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
@@ -13,13 +12,9 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "console/key_decoder.h"
+#include "console/terminal_posix.h"
 
 namespace {
-
-// How long a lone Escape waits for the rest of a sequence before it counts as
-// the Escape key itself.
-constexpr int ESCAPE_WAIT_MS = 100;
 
 // The terminal state is process-wide: the signal handlers that restore it can
 // reach nothing else.
@@ -28,10 +23,6 @@ volatile sig_atomic_t haveSavedModes = 0;
 volatile sig_atomic_t consoleTaken = 0;
 volatile sig_atomic_t shownAttr = -1;     // attribute the terminal has now, -1 unknown
 volatile sig_atomic_t screenStale = 0;    // resized or resumed: the next key wait redraws
-
-KeyDecoder decoder;
-int pendingCode = -1;
-bool inputEnded = false;
 
 const int terminatingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGALRM,
                                   SIGUSR1, SIGUSR2, SIGXCPU, SIGXFSZ, SIGABRT, SIGSEGV,
@@ -138,54 +129,6 @@ void handle(int sig, void (*handler)(int), int flags)
     ::sigaction(sig, &act, nullptr);
 }
 
-// Waits for one byte; false at end of input or when the screen must be redrawn.
-bool readByte(std::uint8_t& byte, int timeoutMs, bool& timedOut)
-{
-    timedOut = false;
-    for (;;) {
-        if (timeoutMs >= 0) {
-            pollfd p{STDIN_FILENO, POLLIN, 0};
-            const int ready = ::poll(&p, 1, timeoutMs);
-            if (ready == 0) {
-                timedOut = true;
-                return false;
-            }
-            if (ready < 0 && errno == EINTR)
-                continue;
-        }
-        const ssize_t n = ::read(STDIN_FILENO, &byte, 1);
-        if (n == 1)
-            return true;
-        if (n < 0 && errno == EINTR) {
-            if (screenStale != 0 && timeoutMs < 0)
-                return false;
-            continue;
-        }
-        inputEnded = true;  // end of file, hang-up or a read error alike
-        return false;
-    }
-}
-
-// The next whole key press, or a Key that is not done when input has ended or
-// the screen must be redrawn.
-Key nextKey()
-{
-    while (!inputEnded) {
-        std::uint8_t byte = 0;
-        bool timedOut = false;
-        const bool started = keyStarted(decoder);
-        if (!readByte(byte, started ? ESCAPE_WAIT_MS : -1, timedOut)) {
-            if (timedOut || inputEnded)
-                return finishKey(decoder);
-            return Key{};  // screen change while idle
-        }
-        const Key key = feedKeyByte(decoder, byte);
-        if (key.done)
-            return key;
-    }
-    return Key{};
-}
-
 // Written by hand so that the stream's number base, which the view owns, stays as it is.
 void writeSgr(unsigned char attr)
 {
@@ -254,35 +197,14 @@ void clearScreen()
     std::cout << "\x1b[H\x1b[J";
 }
 
-void pauseForKey()
+bool screenChanged()
 {
-    std::cout << "Press any key to continue . . . " << std::flush;
-    pendingCode = -1;
-    while (!inputEnded && !nextKey().done) {
-    }
-    std::cout << '\n';
+    return screenStale != 0;
 }
 
-int readKey()
+bool takeScreenChange()
 {
-    if (pendingCode >= 0) {
-        const int code = pendingCode;
-        pendingCode = -1;
-        return code;
-    }
-    std::cout.flush();
-    for (;;) {
-        if (inputEnded && !keyStarted(decoder))
-            return END_OF_INPUT;
-        const Key key = nextKey();
-        if (!key.done && screenStale != 0) {
-            screenStale = 0;
-            return FUNCTION_PREFIX;  // a lone lead byte 0 only redraws
-        }
-        if (!key.done || key.count == 0)
-            continue;
-        if (key.count == 2)
-            pendingCode = key.code[1];
-        return key.code[0];
-    }
+    const bool changed = screenStale != 0;
+    screenStale = 0;
+    return changed;
 }
