@@ -1,6 +1,6 @@
 // The console services on a POSIX terminal: a terminal taken for single keys
 // and given back as it was on every way out, and attributes as SGR sequences
-// in the output stream. Keys are read in input_posix.cpp.
+// in the output stream. Keys and typed values are read in input_posix.cpp.
 
 #include "console/console.h"
 
@@ -23,6 +23,7 @@ volatile sig_atomic_t haveSavedModes = 0;
 volatile sig_atomic_t consoleTaken = 0;
 volatile sig_atomic_t shownAttr = -1;     // attribute the terminal has now, -1 unknown
 volatile sig_atomic_t screenStale = 0;    // resized or resumed: the next key wait redraws
+volatile sig_atomic_t lineMode = 0;       // a value is being typed: line mode, not key mode
 
 const int terminatingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGALRM,
                                   SIGUSR1, SIGUSR2, SIGXCPU, SIGXFSZ, SIGABRT, SIGSEGV,
@@ -74,6 +75,18 @@ void enterKeyMode()
     ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
 }
 
+// Typing a value: echo and the terminal's own line editing, Enter ends the line.
+void enterLineMode()
+{
+    if (haveSavedModes == 0)
+        return;
+    termios line = savedModes;
+    line.c_lflag |= ICANON | ECHO | ECHOE | ISIG;
+    line.c_iflag |= ICRNL;
+    line.c_iflag &= ~static_cast<tcflag_t>(INLCR | IGNCR);
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &line);
+}
+
 void onTerminatingSignal(int sig)
 {
     const int savedErrno = errno;
@@ -103,7 +116,10 @@ void onStopSignal(int sig)
     ::sigaction(sig, &again, nullptr);
     if (taken) {
         consoleTaken = 1;
-        enterKeyMode();
+        if (lineMode != 0)
+            enterLineMode();
+        else
+            enterKeyMode();
         screenStale = 1;
     }
     errno = savedErrno;
@@ -169,6 +185,7 @@ void beginConsole()
     consoleTaken = 1;
     enterKeyMode();
     std::atexit(restoreAtExit);
+    installValueLine();
 }
 
 void endConsole()
@@ -195,6 +212,25 @@ void clearScreen()
     // Home and erase below rather than erase-all: some terminals push a whole-screen
     // erase into their scrollback, which would fill it with a copy of every frame.
     std::cout << "\x1b[H\x1b[J";
+}
+
+bool inputIsTerminal()
+{
+    return haveSavedModes != 0;
+}
+
+void useKeyMode()
+{
+    lineMode = 0;
+    if (consoleTaken != 0)
+        enterKeyMode();
+}
+
+void useLineMode()
+{
+    lineMode = 1;
+    if (consoleTaken != 0)
+        enterLineMode();
 }
 
 bool screenChanged()

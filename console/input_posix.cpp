@@ -1,13 +1,17 @@
-// Keys on POSIX: read from standard input one byte at a time and never ahead,
-// so that keys can be scripted through a pipe, and decoded from the raw
-// terminal's bytes.
+// Keys and typed values on POSIX. Both come from standard input, read one byte
+// at a time and never ahead, so that keys can be scripted through a pipe: keys
+// are decoded from the raw terminal's bytes; a value is read as a whole line in
+// the terminal's line mode and kept apart from the keys in std::cin's buffer.
 
 #include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <iostream>
+#include <streambuf>
+#include <string>
 
 #include "console/console.h"
 #include "console/key_decoder.h"
@@ -21,7 +25,7 @@ constexpr int ESCAPE_WAIT_MS = 100;
 
 KeyDecoder decoder;
 int pendingCode = -1;
-bool inputEnded = false;
+bool inputEnded = false;  // for keys and values alike: nothing more can be read
 
 // Waits for one byte; false at end of input or when the screen must be redrawn.
 bool readByte(std::uint8_t& byte, int timeoutMs, bool& timedOut)
@@ -71,7 +75,64 @@ Key nextKey()
     return Key{};
 }
 
+// Longer value lines are still read to their end, but only this much is kept:
+// nothing typed or piped can grow memory without bound.
+constexpr std::size_t VALUE_LINE_MAX = 4096;
+
+// Reads one line, up to and including its end and never beyond it: whatever
+// follows on the descriptor stays there as keys.
+void readValueLine(std::string& line)
+{
+    for (;;) {
+        std::uint8_t byte = 0;
+        bool timedOut = false;
+        if (!readByte(byte, -1, timedOut)) {
+            if (inputEnded)
+                return;
+            continue;  // resized or resumed while typing: the line goes on
+        }
+        // A CR from a terminal is an Enter typed ahead while keys were still raw.
+        if (byte == '\r' && inputIsTerminal())
+            byte = '\n';
+        if (byte == '\n' || line.size() < VALUE_LINE_MAX)
+            line.push_back(static_cast<char>(byte));
+        if (byte == '\n')
+            return;
+    }
+}
+
+// std::cin's source. Keys and values share one descriptor here, while a console
+// keeps them apart; reading whole lines into this buffer keeps them apart too:
+// what is left of a value line stays here for the next value and never
+// reaches the keys.
+struct ValueLineBuffer : std::streambuf {
+    std::string line;
+
+    int_type underflow() override
+    {
+        if (gptr() < egptr())
+            return traits_type::to_int_type(*gptr());
+        line.clear();
+        if (!inputEnded) {
+            useLineMode();
+            readValueLine(line);
+            useKeyMode();
+        }
+        // At the end of input readKey reports it too, so the browse loop ends.
+        if (line.empty())
+            return traits_type::eof();
+        setg(line.data(), line.data(), line.data() + line.size());
+        return traits_type::to_int_type(line[0]);
+    }
+};
+
 }  // namespace
+
+void installValueLine()
+{
+    // Never destroyed: std::cin may be read until the very end.
+    std::cin.rdbuf(new ValueLineBuffer);
+}
 
 void pauseForKey()
 {

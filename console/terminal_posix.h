@@ -1,7 +1,15 @@
 #pragma once
-// Between the POSIX console files only: what the key reader needs to know of
-// the terminal that the console has taken.
+// Between the POSIX console files only: the terminal that keys, typed values
+// and the screen share, and the mode it is in while the program has it.
 
+// Standard input is a terminal whose modes the program manages.
+bool inputIsTerminal();
+// Single keys without echo: the mode between prompts.
+void useKeyMode();
+// A value being typed: echo and the terminal's own line editing until Enter.
+void useLineMode();
 // Resized or resumed: the screen must be redrawn. takeScreenChange also clears it.
 bool screenChanged();
 bool takeScreenChange();
+// Gives std::cin its source; called once by beginConsole.
+void installValueLine();
