@@ -1,0 +1,146 @@
+// The typed value and the keys share standard input on POSIX. These run the
+// real console in a child process (end of input sticks for a whole process)
+// with standard input on a pipe, the way scripted keys arrive, and check that
+// a value line is read to its end and never beyond it.
+
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <initializer_list>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "console/console.h"
+#include "probe/write_prompt.h"
+
+namespace {
+
+enum class Input { KeptOpen, Ended };
+
+// Runs `body` in a child whose standard input holds `input`, after
+// beginConsole, with the screen captured; `body`'s account of what happened,
+// or how the child died.
+std::string inChild(const std::string& input, Input end, const std::function<std::string()>& body)
+{
+    int in[2];
+    int result[2];
+    if (::pipe(in) != 0 || ::pipe(result) != 0)
+        return "no pipe";
+    if (::write(in[1], input.data(), input.size()) != static_cast<ssize_t>(input.size()))
+        return "input too long for a pipe";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::alarm(5);  // a read that waits or spins dies of SIGALRM instead
+        ::dup2(in[0], STDIN_FILENO);
+        ::close(in[0]);
+        ::close(in[1]);
+        ::close(result[0]);
+        beginConsole();
+        const std::string report = body();
+        [[maybe_unused]] const ssize_t n = ::write(result[1], report.data(), report.size());
+        std::_Exit(0);
+    }
+    ::close(in[0]);
+    ::close(result[1]);
+    if (end == Input::Ended)
+        ::close(in[1]);
+    std::string report;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(result[0], buffer, sizeof buffer)) > 0;)
+        report.append(buffer, static_cast<size_t>(n));
+    ::close(result[0]);
+    if (end == Input::KeptOpen)
+        ::close(in[1]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (WIFSIGNALED(status))
+        return report + " [killed by signal " + std::to_string(WTERMSIG(status)) + "]";
+    return report;
+}
+
+unsigned char cell[BLOCK_BYTES];
+
+// One W on `cell`; what it said, or the value it stored.
+std::string w()
+{
+    cell[0] = 0xee;
+    std::ostringstream screen;
+    std::streambuf* const old = std::cout.rdbuf(screen.rdbuf());
+    promptWrite(reinterpret_cast<Address>(cell), 0, 0);
+    std::cout.rdbuf(old);
+    const std::string text = screen.str();
+    std::string said = text.find("Value is invalid") != std::string::npos ? "invalid" : std::to_string(cell[0]);
+    if (text.find("Press any key") != std::string::npos)
+        said += "+pause";
+    return said + " ";
+}
+
+std::string key()
+{
+    const int code = readKey();
+    return code == END_OF_INPUT ? "end " : std::string(1, static_cast<char>(code)) + " ";
+}
+
+// Bytes still waiting on standard input.
+std::string left()
+{
+    int n = 0;
+    ::ioctl(STDIN_FILENO, FIONREAD, &n);
+    return "left:" + std::to_string(n);
+}
+
+// Braces, unlike +, evaluate in order.
+std::string inOrder(std::initializer_list<std::string> steps)
+{
+    std::string all;
+    for (const std::string& step : steps)
+        all += step;
+    return all;
+}
+
+TEST(ValueLine, ReadsUpToTheEndOfTheLineAndNotBeyond)
+{
+    EXPECT_EQ(inChild("65\nqr", Input::KeptOpen, [] { return inOrder({w(), left()}); }), "65 left:2");
+    EXPECT_EQ(inChild("65\nqr", Input::KeptOpen, [] { return inOrder({w(), key(), key()}); }), "65 q r ");
+    EXPECT_EQ(inChild("\n  \n\t 9\nq", Input::KeptOpen, [] { return inOrder({w(), key()}); }), "9 q ");
+}
+
+TEST(ValueLine, RestOfAValueLineIsNeverTakenAsKeys)
+{
+    // The rest stays for the next value; the pause after it takes a real key.
+    EXPECT_EQ(inChild("7abc\nxy", Input::KeptOpen, [] { return inOrder({w(), key(), w(), left()}); }),
+              "7 x invalid+pause left:0");
+    EXPECT_EQ(inChild("7 8\nx", Input::KeptOpen, [] { return inOrder({w(), key(), w(), left()}); }), "7 x 8 left:0");
+    // Arrow keys and X typed on the value line are text, not keys.
+    EXPECT_EQ(inChild("5 \x1b[Ax\nq", Input::KeptOpen, [] { return inOrder({w(), key()}); }), "5 q ");
+}
+
+TEST(ValueLine, EntryThatIsNoNumberGoesWithItsLine)
+{
+    EXPECT_EQ(inChild("abc\nk42\nq", Input::KeptOpen, [] { return inOrder({w(), w(), key()}); }), "invalid+pause 42 q ");
+    EXPECT_EQ(inChild("4294967296 3\nk9\n", Input::KeptOpen, [] { return inOrder({w(), w(), left()}); }),
+              "invalid+pause 9 left:0");
+}
+
+TEST(ValueLine, OverlongLineIsReadToItsEndAndTheKeysAfterItStayKeys)
+{
+    const std::string line = "5" + std::string(20000, 'a') + "\nkq";
+    // The second W meets the rest of the line and drops it to the line's end, no further.
+    EXPECT_EQ(inChild(line, Input::KeptOpen, [] { return inOrder({w(), w(), key()}); }), "5 invalid+pause q ");
+}
+
+TEST(ValueLine, EndOfInputAtThePromptEndsTheKeysToo)
+{
+    // Rejected, the pause returns at once, and the browse loop would end.
+    EXPECT_EQ(inChild("", Input::Ended, [] { return inOrder({w(), key(), key()}); }), "invalid+pause end end ");
+    EXPECT_EQ(inChild("  \n ", Input::Ended, [] { return inOrder({w(), w(), key()}); }), "invalid+pause invalid+pause end ");
+    // A last line without its end still counts.
+    EXPECT_EQ(inChild("12", Input::Ended, [] { return inOrder({w(), key()}); }), "12 end ");
+}
+
+}  // namespace

@@ -1,0 +1,215 @@
+// The write prompt as the stream sees it: std::cin reads from a string, the
+// pause's keys come from a pipe on standard input, and the target is a block of
+// this test's own memory whose every other byte must stay as it was.
+
+#include "probe/write_prompt.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+const std::string PROMPT =
+    "\nEnter byte value (in decimal, 0-255, any invalid value (such as -1) will abort)\nByte Value: ";
+const std::string PAUSE = "Press any key to continue . . . \n";
+const std::string INVALID = "\nValue is invalid, aborting.\n" + PAUSE;
+const std::string FAILED = "\nWrite failed\n" + PAUSE;
+
+constexpr unsigned char FILL = 0xa5;
+constexpr unsigned ROW = 3;
+constexpr unsigned COL = 5;
+
+// std::cin reads `values`, std::cout is captured, and standard input holds
+// `keys` for the pauses, its write end closed so that a pause too many meets
+// end of input instead of hanging.
+class PromptWrite : public ::testing::Test {
+protected:
+    void SetUp() override { memory_.fill(FILL); }
+
+    void TearDown() override
+    {
+        if (savedStdin_ >= 0) {
+            ::dup2(savedStdin_, STDIN_FILENO);
+            ::close(savedStdin_);
+        }
+    }
+
+    void keys(const std::string& bytes)
+    {
+        savedStdin_ = ::dup(STDIN_FILENO);
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        ASSERT_EQ(::write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        ::close(fds[1]);
+        ::dup2(fds[0], STDIN_FILENO);
+        ::close(fds[0]);
+    }
+
+    static std::string unreadKeys()
+    {
+        std::string left;
+        char c = 0;
+        while (::read(STDIN_FILENO, &c, 1) == 1)
+            left += c;
+        return left;
+    }
+
+    // One W at `blockStart`'s (ROW, COL); what it wrote to the screen.
+    std::string prompt(std::istream& values, Address blockStart)
+    {
+        std::ostringstream screen;
+        std::streambuf* const oldIn = std::cin.rdbuf(values.rdbuf());
+        std::streambuf* const oldOut = std::cout.rdbuf(screen.rdbuf());
+        promptWrite(blockStart, ROW, COL);
+        std::cin.rdbuf(oldIn);
+        std::cout.rdbuf(oldOut);
+        return screen.str();
+    }
+
+    std::string prompt(std::istream& values) { return prompt(values, blockStart()); }
+
+    Address blockStart() const { return reinterpret_cast<Address>(memory_.data()) + 16; }
+    unsigned char& target() { return memory_[16 + ROW * 16 + COL]; }
+
+    // Every byte but the target still holds the fill.
+    bool restUntouched()
+    {
+        for (const unsigned char& byte : memory_) {
+            if (&byte != &target() && byte != FILL)
+                return false;
+        }
+        return true;
+    }
+
+    std::array<unsigned char, 16 + BLOCK_BYTES + 16> memory_{};
+    int savedStdin_ = -1;
+};
+
+// What the user types, for std::cin. Its state belongs to its source: a new
+// source starts good.
+std::istringstream typed(const std::string& text)
+{
+    std::cin.clear();
+    return std::istringstream(text);
+}
+
+TEST_F(PromptWrite, StoresEveryByteValueAndNothingElse)
+{
+    keys("!");
+    for (const auto& [entry, value] : {std::pair{"0\n", 0}, {"255\n", 255}, {"65\n", 65}, {"   42\n", 42},
+                                       {"\t 7\n", 7}, {"\n\n  9\n", 9}, {"+3\n", 3}, {"0010\n", 10}}) {
+        SCOPED_TRACE(entry);
+        std::istringstream values = typed(entry);
+        EXPECT_EQ(prompt(values), PROMPT) << "nothing said on success, no pause";
+        EXPECT_EQ(target(), value);
+        EXPECT_TRUE(restUntouched());
+    }
+    EXPECT_EQ(unreadKeys(), "!");
+}
+
+TEST_F(PromptWrite, RejectsWhatIsNoByteAndLeavesMemoryAlone)
+{
+    keys("abcdefgh!");
+    for (const char* entry : {"256\n", "-1\n", "4294967295\n", "4294967296\n", "99999999999999999999\n",
+                              "abc\n", "-\n", "x12\n"}) {
+        SCOPED_TRACE(entry);
+        std::istringstream values = typed(entry);
+        EXPECT_EQ(prompt(values), PROMPT + INVALID);
+        EXPECT_EQ(target(), FILL);
+        EXPECT_TRUE(restUntouched());
+    }
+    EXPECT_EQ(unreadKeys(), "!") << "one pause for each rejected entry";
+}
+
+TEST_F(PromptWrite, NumberWithTrailingTextIsTakenAndTheRestWaitsForTheNextPrompt)
+{
+    keys("k!");
+    std::istringstream values = typed("7abc\n12\n");
+    EXPECT_EQ(prompt(values), PROMPT);
+    EXPECT_EQ(target(), 7);
+    // The next W meets "abc" at once: rejected, and the rest of that line goes with it.
+    EXPECT_EQ(prompt(values), PROMPT + INVALID);
+    EXPECT_EQ(target(), 7);
+    EXPECT_EQ(prompt(values), PROMPT);
+    EXPECT_EQ(target(), 12);
+    EXPECT_EQ(unreadKeys(), "!");
+}
+
+TEST_F(PromptWrite, AfterAnEntryThatIsNoNumberTheNextPromptTakesAGoodValue)
+{
+    keys("kk!");
+    std::istringstream values = typed("abc def\n4294967296 1\n200\n");
+    EXPECT_EQ(prompt(values), PROMPT + INVALID);
+    EXPECT_EQ(prompt(values), PROMPT + INVALID) << "too large for 32 bits: its line goes too";
+    EXPECT_EQ(prompt(values), PROMPT);
+    EXPECT_EQ(target(), 200);
+    EXPECT_EQ(unreadKeys(), "!");
+}
+
+TEST_F(PromptWrite, ValueAboveAByteKeepsTheRestOfItsLine)
+{
+    keys("kk!");
+    std::istringstream values = typed("-1 5\n");
+    EXPECT_EQ(prompt(values), PROMPT + INVALID);
+    EXPECT_EQ(prompt(values), PROMPT);
+    EXPECT_EQ(target(), 5);
+    EXPECT_EQ(unreadKeys(), "k!");
+}
+
+TEST_F(PromptWrite, EndOfInputIsAnInvalidValue)
+{
+    keys("kk!");
+    std::istringstream values = typed("   ");
+    EXPECT_EQ(prompt(values), PROMPT + INVALID);
+    EXPECT_EQ(prompt(values), PROMPT + INVALID) << "and stays so";
+    EXPECT_EQ(target(), FILL);
+    EXPECT_TRUE(restUntouched());
+    EXPECT_EQ(unreadKeys(), "!");
+}
+
+TEST_F(PromptWrite, ReadsDecimalWhateverBaseTheStreamWasLeftIn)
+{
+    keys("!");
+    std::istringstream values = typed("10\n");
+    const std::ios::fmtflags flags = std::cin.flags();
+    std::cin >> std::hex;
+    EXPECT_EQ(prompt(values), PROMPT);
+    std::cin.flags(flags);
+    EXPECT_EQ(target(), 10);
+}
+
+TEST_F(PromptWrite, FaultingStoreIsReportedAndChangesNothing)
+{
+    keys("kk!");
+    const long page = ::sysconf(_SC_PAGESIZE);
+    const auto size = static_cast<size_t>(page) * 2;
+    void* const map = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(map, MAP_FAILED);
+    auto* const bytes = static_cast<unsigned char*>(map);
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<unsigned char>(i * 7);
+    const Address second = reinterpret_cast<Address>(bytes) + static_cast<Address>(page);
+    const Address block = second - (ROW * 16 + COL);  // the selected byte opens the second page
+
+    ASSERT_EQ(::mprotect(bytes + page, static_cast<size_t>(page), PROT_READ), 0);
+    std::istringstream values = typed("65\n66\n");
+    EXPECT_EQ(prompt(values, block), PROMPT + FAILED) << "read-only page";
+    ASSERT_EQ(::mprotect(bytes + page, static_cast<size_t>(page), PROT_NONE), 0);
+    EXPECT_EQ(prompt(values, block), PROMPT + FAILED) << "inaccessible page";
+
+    ASSERT_EQ(::mprotect(bytes + page, static_cast<size_t>(page), PROT_READ), 0);
+    for (size_t i = 0; i < size; ++i)
+        ASSERT_EQ(bytes[i], static_cast<unsigned char>(i * 7)) << "byte " << i;
+    ::munmap(map, size);
+    EXPECT_EQ(unreadKeys(), "!");
+}
+
+}  // namespace
