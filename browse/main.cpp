@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "browse/commands.h"
+#include "common/sanitizers.h"
 #include "console/console.h"
 #include "probe/write_prompt.h"
 #include "view/view.h"
@@ -12,7 +13,9 @@ int main(int argc, char* argv[])
     beginConsole();
 
     // Never released: it is where browsing starts, for the whole run.
-    Address blockStart = reinterpret_cast<Address>(new char);
+    char* const homeBlock = new char;
+    keptForTheWholeRun(homeBlock);
+    Address blockStart = reinterpret_cast<Address>(homeBlock);
     // There to be looked at: a real array in this frame, not constant data.
     char s[15] = "[Welcome Home]";
 

@@ -9,6 +9,7 @@
 #include <map>
 #include <sstream>
 
+#include "common/sanitizers.h"
 #include "e2e_support.h"
 
 namespace {
@@ -82,7 +83,8 @@ TEST(BrowseScreen, MainframeStartsAtWelcomeHome)
     EXPECT_EQ(s.line(0), "Block starting at address: " + (std::ostringstream() << std::hex << start).str() +
                              " (0 Bytes from home)");
     EXPECT_EQ(s.line(1), std::string(80, '-'));
-    const std::string row0 = s.line(FIRST_GRID_ROW);
+    // Padded: the bytes after `s` may all show as blanks, which line() trims.
+    const std::string row0 = s.line(FIRST_GRID_ROW) + std::string(16, ' ');
     const std::string expectedStart = (std::ostringstream() << std::hex << start).str() +
                                       " : 5b 57 65 6c 63 6f 6d 65 20 48 6f 6d 65 5d 00 ";
     EXPECT_EQ(row0.substr(0, expectedStart.size()), expectedStart);
@@ -111,7 +113,8 @@ TEST_P(IgnoredArguments, StartAtTheHeapBlock)
 {
     PtySession s({GetParam()});
     ASSERT_TRUE(s.nextFrame());
-    EXPECT_TRUE(inMapping(s.pid(), blockStartShown(s), "[heap]")) << s.line(0);
+    // AddressSanitizer's allocator keeps its blocks in anonymous mappings of its own.
+    EXPECT_TRUE(inMapping(s.pid(), blockStartShown(s), GLEANHEX_ASAN ? "" : "[heap]")) << s.line(0);
     EXPECT_EQ(distanceShown(s), 0U);
     EXPECT_EQ(s.output().find("Usage"), std::string::npos);
     s.send("X");
@@ -297,7 +300,8 @@ TEST(BrowseEnd, EndOfPipedKeysEndsLikeQuit)
 
 TEST(BrowseEnd, SignalsGiveTheTerminalBack)
 {
-    for (const int sig : {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGSEGV, SIGABRT}) {
+    // Under AddressSanitizer, SIGSEGV belongs to the sanitizer's own handler.
+    for (const int sig : {SIGTERM, SIGHUP, SIGINT, SIGQUIT, GLEANHEX_ASAN ? SIGTERM : SIGSEGV, SIGABRT}) {
         SCOPED_TRACE(sig);
         PtySession s({{"-mainframe"}});
         ASSERT_TRUE(s.nextFrame());
