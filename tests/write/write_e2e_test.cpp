@@ -1,0 +1,244 @@
+// W as a user meets it: typed into a pseudo-terminal with echo and Backspace,
+// or piped in with the keys, and what the next frame shows.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <string>
+
+#include "e2e_support.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+
+const std::string DOWN = "\x1b[B", PAGE_DOWN = "\x1b[6~";
+constexpr int PROMPT_ROW = ADDRESS_ROW + 1;
+const std::string PROMPT_TEXT = "Enter byte value (in decimal, 0-255, any invalid value (such as -1) will abort)";
+const std::string PAUSE_TEXT = "Press any key to continue . . .";
+
+std::string hexCell(const PtySession& s, int r, int c)
+{
+    return s.line(FIRST_GRID_ROW + r).substr(static_cast<size_t>(hexColumn(s, r, c)), 2);
+}
+
+std::string charCell(const PtySession& s, int r, int c)
+{
+    return s.screen().cell(FIRST_GRID_ROW + r, charColumn(s, r, c)).glyph;
+}
+
+bool lineMode(const termios& t)
+{
+    return (t.c_lflag & (ICANON | ECHO)) == (ICANON | ECHO) && (t.c_iflag & ICRNL) != 0;
+}
+
+bool keyMode(const termios& t)
+{
+    return (t.c_lflag & (ICANON | ECHO)) == 0;
+}
+
+// Presses W and waits for the prompt, with the terminal ready for a typed line.
+void openPrompt(PtySession& s)
+{
+    s.send("w");
+    ASSERT_TRUE(s.waitForText("Byte Value:")) << s.screen().text();
+    EXPECT_EQ(s.line(PROMPT_ROW), PROMPT_TEXT);
+    EXPECT_EQ(s.line(PROMPT_ROW + 1), "Byte Value:");
+    ASSERT_TRUE(s.waitUntil([&] { return lineMode(s.modes()); })) << "no echo or line editing for the value";
+}
+
+void expectCleanEnd(PtySession& s)
+{
+    const int status = s.waitExit();
+    ASSERT_NE(status, -1) << "still running";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    EXPECT_TRUE(sameModes(s.modes(), s.modesAtStart()));
+    EXPECT_TRUE(s.screen().violations().empty()) << s.screen().violations().front();
+}
+
+TEST(WriteByte, TypedValueIsEchoedEditedAndShownInGridAndPanel)
+{
+    PtySession s({{"-mainframe"}});
+    ASSERT_TRUE(s.nextFrame());
+    const unsigned long long start = blockStartShown(s);
+    openPrompt(s);
+    s.send("66\x7f" "5");  // Backspace is the terminal's own editing
+    ASSERT_TRUE(s.waitForText("Byte Value: 65"));
+    EXPECT_EQ(s.framesSeen(), 1) << "nothing drawn before Enter";
+    s.send("\r");
+    ASSERT_TRUE(s.nextFrame());
+    EXPECT_EQ(hexCell(s, 0, 0), "41");
+    EXPECT_EQ(charCell(s, 0, 0), "A");
+    EXPECT_EQ(s.line(PANEL_ROW), "Selected Byte: [A] HEX:41 Decimal: 65");
+    EXPECT_EQ(hexCell(s, 0, 1), "57") << "only the selected byte changes";
+    EXPECT_EQ(blockStartShown(s), start);
+    EXPECT_TRUE(keyMode(s.modes())) << "keys are single and silent again";
+
+    // Enter typed ahead with W, before the terminal switched to line mode, still ends the value.
+    s.send(DOWN);
+    ASSERT_TRUE(s.nextFrame());
+    s.send("w255\r");
+    ASSERT_TRUE(s.nextFrame());
+    EXPECT_EQ(hexCell(s, 1, 0), "ff");
+    EXPECT_EQ(hexCell(s, 0, 0), "41");
+    s.send("x");
+    expectCleanEnd(s);
+}
+
+TEST(WriteByte, InvalidValueIsReportedThenPausesAndChangesNothing)
+{
+    PtySession s({{"-mainframe"}});
+    ASSERT_TRUE(s.nextFrame());
+    for (const char* entry : {"-1", "256", "abc", "4294967296"}) {
+        SCOPED_TRACE(entry);
+        openPrompt(s);
+        s.send(std::string(entry) + "\r");
+        ASSERT_TRUE(s.waitForText(PAUSE_TEXT));
+        EXPECT_EQ(s.line(PROMPT_ROW + 2), "");
+        EXPECT_EQ(s.line(PROMPT_ROW + 3), "Value is invalid, aborting.");
+        EXPECT_EQ(s.line(PROMPT_ROW + 4), PAUSE_TEXT);
+        EXPECT_TRUE(keyMode(s.modes())) << "the pause takes a single key";
+        EXPECT_EQ(s.waitExit(milliseconds(50)), -1);
+        s.send("q");
+        ASSERT_TRUE(s.nextFrame());
+        EXPECT_EQ(s.line(PANEL_ROW), "Selected Byte: [[] HEX:5b Decimal: 91");
+    }
+    s.send("x");
+    expectCleanEnd(s);
+}
+
+TEST(WriteByte, UnmappedMemoryReportsWriteFailed)
+{
+    PtySession s({{"-mainframe"}});
+    ASSERT_TRUE(s.nextFrame());
+    const unsigned long long start = blockStartShown(s);
+    unsigned long long stackEnd = 0;
+    for (const Mapping& m : mappingsOf(s.pid()))
+        if (m.name == "[stack]")
+            stackEnd = m.end;
+    ASSERT_GT(stackEnd, start);
+    // The first block wholly above the stack.
+    const unsigned long long count = (stackEnd - start + 239) / 240;
+    const unsigned long long block = start + 240 * count;
+    for (const Mapping& m : mappingsOf(s.pid()))
+        ASSERT_FALSE(block < m.end && m.start < block + 240) << "the gap above the stack is mapped: " << m.name;
+    std::string pages;
+    for (unsigned long long i = 0; i < count; ++i)
+        pages += PAGE_DOWN;
+    s.send(pages);
+    for (unsigned long long i = 0; i < count; ++i)
+        ASSERT_TRUE(s.nextFrame());
+    ASSERT_EQ(blockStartShown(s), block);
+    EXPECT_EQ(hexCell(s, 0, 0), "3f");
+    EXPECT_EQ(s.line(PANEL_ROW), "Selected Byte: [?] HEX:3f Decimal: 63");
+
+    openPrompt(s);
+    s.send("65\r");
+    ASSERT_TRUE(s.waitForText(PAUSE_TEXT));
+    EXPECT_EQ(s.line(PROMPT_ROW + 3), "Write failed");
+    EXPECT_EQ(s.line(PROMPT_ROW + 4), PAUSE_TEXT);
+    s.send(" ");
+    ASSERT_TRUE(s.nextFrame());
+    EXPECT_EQ(hexCell(s, 0, 0), "3f");
+    s.send("x");
+    expectCleanEnd(s);
+}
+
+TEST(WriteByte, TextAfterTheValueIsNeverTakenAsKeys)
+{
+    PtySession s({{"-mainframe"}});
+    ASSERT_TRUE(s.nextFrame());
+    const unsigned long long start = blockStartShown(s);
+    openPrompt(s);
+    s.send("7 x" + DOWN + "X\r");
+    ASSERT_TRUE(s.nextFrame());
+    EXPECT_EQ(hexCell(s, 0, 0), "07");
+    EXPECT_EQ(selectedShown(s), start) << "the Down on the value line moved nothing";
+    EXPECT_EQ(s.waitExit(milliseconds(100)), -1) << "the x on the value line ended the program";
+    // The rest of that line is what the next W reads: not a number, so rejected at once.
+    s.send("w");
+    ASSERT_TRUE(s.waitForText(PAUSE_TEXT));
+    EXPECT_EQ(s.line(PROMPT_ROW + 2), "Value is invalid, aborting.");
+    s.send("q");
+    ASSERT_TRUE(s.nextFrame());
+    // Its line went with it: the next W waits for a new value.
+    openPrompt(s);
+    s.send("8\r");
+    ASSERT_TRUE(s.nextFrame());
+    EXPECT_EQ(hexCell(s, 0, 0), "08");
+    s.send("x");
+    expectCleanEnd(s);
+}
+
+TEST(WriteByte, PipedValueLineLeavesTheKeysAfterItAlone)
+{
+    PtySession s({.args = {"-mainframe"}, .pipedKeys = true});
+    ASSERT_TRUE(s.nextFrame());
+    const unsigned long long start = blockStartShown(s);
+    // A value, Down, a rejected value with text after it, and the key for the pause.
+    s.send("w66\n" + DOWN + "w-1 x\n!");
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(s.nextFrame());
+    EXPECT_EQ(selectedShown(s), start + 16);
+    EXPECT_EQ(hexCell(s, 0, 0), "42");
+    EXPECT_NE(s.output().find("Value is invalid, aborting."), std::string::npos);
+    EXPECT_FALSE(s.nextFrame(milliseconds(200))) << "something on a value line acted as a key";
+    EXPECT_EQ(s.waitExit(milliseconds(50)), -1);
+    s.send("x");
+    expectCleanEnd(s);
+}
+
+TEST(WriteByte, EscapeByteWrittenIntoMemoryIsShownNotSent)
+{
+    PtySession s({{"-mainframe"}});
+    ASSERT_TRUE(s.nextFrame());
+    openPrompt(s);
+    s.send("27\r");
+    ASSERT_TRUE(s.nextFrame());
+    EXPECT_EQ(hexCell(s, 0, 0), "1b");
+    EXPECT_EQ(s.line(PANEL_ROW), "Selected Byte: [\xe2\x86\x90] HEX:1b Decimal: 27");
+    EXPECT_EQ(charCell(s, 0, 0), "\xe2\x86\x90");
+    EXPECT_EQ(charCell(s, 0, 1), "W") << "the rest of the row where it was";
+    EXPECT_TRUE(s.screen().violations().empty()) << s.screen().violations().front();
+    s.send("x");
+    expectCleanEnd(s);
+}
+
+TEST(WriteByte, EndOfInputAtThePromptEndsTheProgram)
+{
+    PtySession s({{"-mainframe"}});
+    ASSERT_TRUE(s.nextFrame());
+    openPrompt(s);
+    s.send("\x04");  // Ctrl-D at the start of the line
+    expectCleanEnd(s);
+    const size_t invalid = s.output().find("Value is invalid, aborting.");
+    EXPECT_NE(invalid, std::string::npos);
+    EXPECT_NE(s.output().find(PAUSE_TEXT, invalid), std::string::npos);
+    EXPECT_NE(s.screen().text().find("Goodbye"), std::string::npos);
+
+    PtySession piped({.args = {"-mainframe"}, .pipedKeys = true});
+    ASSERT_TRUE(piped.nextFrame());
+    piped.send("w");
+    ASSERT_TRUE(piped.waitForText("Byte Value:"));
+    piped.closeKeys();
+    expectCleanEnd(piped);
+    EXPECT_NE(piped.output().find("Value is invalid, aborting."), std::string::npos);
+    EXPECT_NE(piped.screen().text().find("Goodbye"), std::string::npos);
+}
+
+TEST(WriteByte, CtrlCAtThePromptGivesTheTerminalBack)
+{
+    PtySession s({{"-mainframe"}});
+    ASSERT_TRUE(s.nextFrame());
+    openPrompt(s);
+    s.send("12\x03");
+    const int status = s.waitExit();
+    ASSERT_NE(status, -1);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << "status " << status;
+    EXPECT_TRUE(sameModes(s.modes(), s.modesAtStart()));
+    EXPECT_EQ(s.screen().fg(), 0);
+}
+
+}  // namespace
