@@ -28,9 +28,13 @@ void promptWrite(Address blockStart, unsigned row, unsigned col)
     std::cin >> std::dec >> writeVal;
     if (std::cin.fail()) {
         // Left failed, the stream would reject every later prompt unasked; and
-        // the rest of a line that is no number is no value either.
+        // the rest of a line that is no number is no value either. At the end
+        // of input there is no rest to drop, and looking for one could wait
+        // on a console that can still be typed into.
+        const bool ended = std::cin.eof();
         std::cin.clear();
-        std::cin.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+        if (!ended)
+            std::cin.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
         reject("\nValue is invalid, aborting.\n");
         return;
     }

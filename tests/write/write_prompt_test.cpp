@@ -175,6 +175,35 @@ TEST_F(PromptWrite, EndOfInputIsAnInvalidValue)
     EXPECT_EQ(unreadKeys(), "!");
 }
 
+// A console's input reports the end of input (Ctrl-Z, Ctrl-D) once; reading on
+// after that waits for whatever is typed next.
+class ConsoleInput : public std::streambuf {
+public:
+    bool readOnPastTheEnd = false;
+
+protected:
+    int_type underflow() override
+    {
+        readOnPastTheEnd = ended_;
+        ended_ = true;
+        return traits_type::eof();
+    }
+
+private:
+    bool ended_ = false;
+};
+
+TEST_F(PromptWrite, EndOfInputIsNotReadPast)
+{
+    keys("k!");
+    ConsoleInput console;
+    std::istream values(&console);
+    std::cin.clear();
+    EXPECT_EQ(prompt(values), PROMPT + INVALID);
+    EXPECT_FALSE(console.readOnPastTheEnd) << "the message would wait for another line";
+    EXPECT_EQ(unreadKeys(), "!");
+}
+
 TEST_F(PromptWrite, ReadsDecimalWhateverBaseTheStreamWasLeftIn)
 {
     keys("!");
