@@ -33,6 +33,8 @@ constexpr int KEY_F12 = 134;
 
 // Takes the terminal for single unechoed keys and makes sure that every way the
 // program ends gives it back as it was. Call before anything else is written.
+// std::cin then reads typed values apart from the keys: what is left of a value
+// line waits for the next value and is never read as a key.
 void beginConsole();
 // Gives the terminal back: modes, colours, and whatever output is pending.
 void endConsole();
