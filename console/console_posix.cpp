@@ -25,7 +25,9 @@ volatile sig_atomic_t shownAttr = -1;     // attribute the terminal has now, -1 
 volatile sig_atomic_t screenStale = 0;    // resized or resumed: the next key wait redraws
 volatile sig_atomic_t lineMode = 0;       // a value is being typed: line mode, not key mode
 
-const int terminatingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGALRM,
+volatile sig_atomic_t hangUp = 0;         // the terminal went away: no key can come
+
+const int terminatingSignals[] = {SIGINT, SIGTERM, SIGQUIT, SIGPIPE, SIGALRM,
                                   SIGUSR1, SIGUSR2, SIGXCPU, SIGXFSZ, SIGABRT, SIGSEGV,
                                   SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS};
 
@@ -130,6 +132,11 @@ void onScreenChange(int)
     screenStale = 1;
 }
 
+void onHangUp(int)
+{
+    hangUp = 1;
+}
+
 void handle(int sig, void (*handler)(int), int flags)
 {
     struct sigaction old {};
@@ -182,6 +189,8 @@ void beginConsole()
     handle(SIGTSTP, onStopSignal, 0);
     handle(SIGWINCH, onScreenChange, 0);  // no SA_RESTART: the key wait wakes up
     handle(SIGCONT, onScreenChange, 0);
+    // A hang-up is the end of input: the browser ends as it does when no more keys come.
+    handle(SIGHUP, onHangUp, 0);
     consoleTaken = 1;
     enterKeyMode();
     std::atexit(restoreAtExit);
@@ -231,6 +240,11 @@ void useLineMode()
     lineMode = 1;
     if (consoleTaken != 0)
         enterLineMode();
+}
+
+bool hungUp()
+{
+    return hangUp != 0;
 }
 
 bool screenChanged()

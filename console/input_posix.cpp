@@ -32,6 +32,8 @@ bool readByte(std::uint8_t& byte, int timeoutMs, bool& timedOut)
 {
     timedOut = false;
     for (;;) {
+        if (hungUp())
+            break;
         if (timeoutMs >= 0) {
             pollfd p{STDIN_FILENO, POLLIN, 0};
             const int ready = ::poll(&p, 1, timeoutMs);
@@ -50,9 +52,10 @@ bool readByte(std::uint8_t& byte, int timeoutMs, bool& timedOut)
                 return false;
             continue;
         }
-        inputEnded = true;  // end of file, hang-up or a read error alike
-        return false;
+        break;
     }
+    inputEnded = true;  // end of file, hang-up or a read error alike
+    return false;
 }
 
 // The next whole key press, or a Key that is not done when input has ended or

@@ -8,6 +8,8 @@ bool inputIsTerminal();
 void useKeyMode();
 // A value being typed: echo and the terminal's own line editing until Enter.
 void useLineMode();
+// The terminal hung up (SIGHUP): input has ended.
+bool hungUp();
 // Resized or resumed: the screen must be redrawn. takeScreenChange also clears it.
 bool screenChanged();
 bool takeScreenChange();
