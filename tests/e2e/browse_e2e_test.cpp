@@ -216,7 +216,8 @@ TEST(BrowseScreen, UnreadableBytesPastTheStackShowAsFill)
             stackEnd = m.end;
     ASSERT_GT(stackEnd, start);
     std::string pages;
-    const unsigned long long count = (stackEnd - start) / 240;
+    // The last block that still starts inside the stack mapping.
+    const unsigned long long count = (stackEnd - start - 1) / 240;
     for (unsigned long long i = 0; i < count; ++i)
         pages += PAGE_DOWN;
     press(s, pages, static_cast<int>(count));
