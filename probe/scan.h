@@ -1,7 +1,21 @@
 #pragma once
 // Walks from a block, in whole blocks, to the nearest one whose first byte reads.
 
-#include "common/block.h"
+#include <cstdint>
 
-// Toward lower addresses for direction -1, higher for +1.
+#include "common/block.h"
+#include "probe/memory_map.h"
+
+// Toward lower addresses for direction -1, higher for +1. The candidates are
+// start, start ± 240, start ± 480, ... wrapping round the address space; the
+// answer is the first whose first byte reads.
 Address scanForReadable(Address start, int direction);
+
+// That walk's answer, found with `map`: candidates the map proves unreadable
+// are passed over unprobed, and `readable` probes the rest. Returns `start`
+// when nothing anywhere reads.
+Address walkOverMap(const MemoryMap& map, Address start, int direction, bool (*readable)(Address));
+
+// The walk one guarded read per candidate, for when there is no map. Gives up
+// after `maxCandidates` faulting candidates and returns `start`.
+Address walkBlockByBlock(Address start, int direction, std::uint64_t maxCandidates);
