@@ -1,0 +1,109 @@
+// Insert and Delete as a user meets them: page from the home block past the
+// end of its mapping (the heap) into memory nothing can read, then scan either
+// way. Where Delete must land is worked out from the running program's own
+// /proc/PID/maps.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "e2e_support.h"
+
+namespace {
+
+// What every terminal in the key table sends for these keys.
+const std::string INSERT = "\x1b[2~", DELETE = "\x1b[3~";
+const std::string PAGE_UP = "\x1b[5~", PAGE_DOWN = "\x1b[6~", DOWN = "\x1b[B", RIGHT = "\x1b[C";
+const std::string MESSAGE = "\nScanning for accessible memory, this may take... forever.....";
+
+void press(PtySession& s, const std::string& keys, int frames = 1)
+{
+    s.send(keys);
+    for (int i = 0; i < frames; ++i)
+        ASSERT_TRUE(s.nextFrame()) << "no frame after keys; screen:\n" << s.screen().text();
+}
+
+const Mapping* mappingAt(const std::vector<Mapping>& maps, unsigned long long a)
+{
+    for (const Mapping& m : maps)
+        if (a >= m.start && a < m.end)
+            return &m;
+    return nullptr;
+}
+
+// The first candidate above `from`, 240 bytes apart, that lies in a mapping
+// with any access at all: there the walk up must stop.
+unsigned long long firstCandidateInAMappingAbove(const std::vector<Mapping>& maps, unsigned long long from)
+{
+    for (const Mapping& m : maps) {
+        if (m.end <= from || m.perms.substr(0, 3) == "---")
+            continue;
+        return from + (m.start - from + 239) / 240 * 240;
+    }
+    return 0;
+}
+
+// Count of scan messages in everything the program wrote so far.
+int messagesIn(const PtySession& s)
+{
+    int count = 0;
+    for (std::size_t at = s.output().find(MESSAGE); at != std::string::npos; at = s.output().find(MESSAGE, at + 1))
+        ++count;
+    return count;
+}
+
+TEST(ScanKeys, DeleteLandsWhereTheMapSaysAndInsertGoesBackToHomesMapping)
+{
+    PtySession s(SessionOptions{});
+    ASSERT_TRUE(s.nextFrame());
+    const unsigned long long home = blockStartShown(s);
+    const std::vector<Mapping> before = mappingsOf(s.pid());
+    const Mapping* heap = mappingAt(before, home);  // under a sanitizer, its allocator's
+    ASSERT_NE(heap, nullptr);
+    ASSERT_LT(heap->end - home, 1'000'000U);
+
+    // Page down to the first block that starts past the mapping's end.
+    const int count = static_cast<int>((heap->end - home + 239) / 240);
+    std::string pages;
+    for (int i = 0; i < count; ++i)
+        pages += PAGE_DOWN;
+    press(s, pages, count);
+    const unsigned long long outside = home + 240ULL * static_cast<unsigned long long>(count);
+    ASSERT_EQ(blockStartShown(s), outside);
+    const std::vector<Mapping> paged = mappingsOf(s.pid());
+    const Mapping* after = mappingAt(paged, outside);
+    ASSERT_TRUE(after == nullptr || after->perms.substr(0, 3) == "---") << "readable memory right after the heap";
+    press(s, DOWN + DOWN + RIGHT, 3);  // the cursor must stay where it is
+
+    // Insert: back to the last block paged through, the heap's.
+    press(s, INSERT, 1);
+    EXPECT_EQ(blockStartShown(s), outside - 240);
+    EXPECT_EQ(selectedShown(s), outside - 240 + 33);
+    EXPECT_EQ(messagesIn(s), 1);
+
+    // Delete from the same place: on to the next mapping of the process.
+    press(s, PAGE_DOWN, 1);
+    ASSERT_EQ(blockStartShown(s), outside);
+    const unsigned long long expected = firstCandidateInAMappingAbove(mappingsOf(s.pid()), outside);
+    press(s, DELETE, 1);
+    EXPECT_EQ(blockStartShown(s), expected) << std::hex << "from " << outside;
+    EXPECT_EQ(selectedShown(s), expected + 33);
+    EXPECT_EQ(messagesIn(s), 2);
+    EXPECT_NE(mappingAt(mappingsOf(s.pid()), expected), nullptr);
+
+    // One block lower is unmapped again: Delete comes back, Insert goes back down to the heap.
+    press(s, PAGE_UP + DELETE, 2);
+    EXPECT_EQ(blockStartShown(s), expected);
+    press(s, PAGE_UP + INSERT, 2);
+    EXPECT_EQ(blockStartShown(s), outside - 240) << std::hex << "from " << expected - 240;
+
+    // Scanning from a readable block leaves it where it is.
+    press(s, DELETE + INSERT, 2);
+    EXPECT_EQ(blockStartShown(s), outside - 240);
+    EXPECT_EQ(messagesIn(s), 6);
+    EXPECT_TRUE(s.screen().violations().empty());
+    s.send("x");
+    EXPECT_NE(s.waitExit(), -1);
+}
+
+}  // namespace
