@@ -1,7 +1,8 @@
 // Insert and Delete over the live process: across its largest gap between
-// mappings, across the wrap at the top of the address space, from a block that
-// reads already; and the literal walk's probes per second, which says how long
-// the block-by-block walk would take over the same distances.
+// mappings, across the wrap at the top of the address space, into the growth
+// range below a stack, from a block that reads already; and the literal walk's
+// probes per second, which says how long the block-by-block walk would take
+// over the same distances.
 
 #include <benchmark/benchmark.h>
 #include <sys/mman.h>
@@ -105,6 +106,34 @@ void BM_ScanFromAReadableBlock(benchmark::State& state)
     scanFrom(state, reinterpret_cast<Address>(&here), +1, 0);
 }
 BENCHMARK(BM_ScanFromAReadableBlock)->Unit(benchmark::kMicrosecond);
+
+// Up from a readable floor page through 8 MiB of unmapped memory into the
+// range a MAP_GROWSDOWN mapping can grow over (the stack limit bounds it),
+// where the answer is found by halving with faulting probes. The mapping is
+// made afresh for every scan, since the scan's answer grows it.
+void BM_ScanUpIntoGrowthRange(benchmark::State& state)
+{
+    const Address mib = Address{1} << 20;
+    void* const at = ::mmap(nullptr, 32 * mib, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    const Address base = reinterpret_cast<Address>(at);
+    void* const top = reinterpret_cast<void*>(base + 24 * mib);
+    NullBuf sink;
+    std::streambuf* const old = std::cout.rdbuf(&sink);
+    Address found = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        ::mmap(at, 32 * mib, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1, 0);
+        ::mprotect(at, 4096, PROT_READ);
+        ::munmap(reinterpret_cast<void*>(base + 4096), 24 * mib - 4096);
+        ::mmap(top, 8192, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED | MAP_GROWSDOWN, -1, 0);
+        state.ResumeTiming();
+        found = scanForReadable(base + 4096, +1);
+    }
+    std::cout.rdbuf(old);
+    ::munmap(at, 32 * mib);
+    state.counters["candidates_passed"] = static_cast<double>((found - base - 4096) / BLOCK_BYTES);
+}
+BENCHMARK(BM_ScanUpIntoGrowthRange)->Unit(benchmark::kMicrosecond);
 
 // Reading the map alone: the floor under every scan.
 void BM_ReadMemoryMap(benchmark::State& state)
