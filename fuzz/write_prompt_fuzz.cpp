@@ -1,0 +1,155 @@
+// Coverage-guided fuzzing of the write prompt's value reading: any line of
+// bytes, typed where the prompt asks for a value, through the same line buffer
+// that std::cin reads from in the program.
+//
+// The line arrives on standard input (a pipe) followed by a line the prompt can
+// never accept, so that a line of white space cannot wait for more. Each input
+// is tried on a writable byte and on a read-only one. Checked every time:
+//  - a byte is stored exactly when the line starts, after white space, with a
+//    number whose unsigned 32-bit reading is at most 255 (a minus sign wraps it
+//    modulo 2^32), and it is that number; no other byte ever changes;
+//  - the prompt says "Value is invalid" exactly when nothing was accepted, and
+//    "Write failed" exactly when an accepted value met read-only memory.
+
+#include <poll.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include "console/terminal_posix.h"
+#include "probe/write_prompt.h"
+
+namespace {
+
+const std::string PROMPT =
+    "\nEnter byte value (in decimal, 0-255, any invalid value (such as -1) will abort)\nByte Value: ";
+const std::string PAUSE = "Press any key to continue . . . \n";
+const std::string INVALID = "\nValue is invalid, aborting.\n" + PAUSE;
+const std::string FAILED = "\nWrite failed\n" + PAUSE;
+
+// What the line buffer keeps of one line; the rest up to its end is dropped.
+constexpr std::size_t VALUE_LINE_MAX = 4096;
+constexpr unsigned char FILL = 0xa5;
+constexpr std::size_t PAGE = 4096;
+constexpr std::size_t TARGET = 100;  // offset of the selected byte in its page
+
+int keysWrite = -1;
+unsigned char* writable = nullptr;
+unsigned char* readOnly = nullptr;
+
+[[noreturn]] void fail(const char* what, const std::string& line)
+{
+    std::fprintf(stderr, "write prompt: %s (line of %zu bytes)\n", what, line.size());
+    std::abort();
+}
+
+bool space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// The value an unsigned 32-bit extraction reads from the start of `line`, if
+// it reads one at all; computed apart from the stream.
+std::optional<std::uint32_t> extraction(const std::string& line)
+{
+    std::size_t i = 0;
+    while (i < line.size() && space(line[i]))
+        ++i;
+    bool negative = false;
+    if (i < line.size() && (line[i] == '+' || line[i] == '-'))
+        negative = line[i++] == '-';
+    std::uint64_t magnitude = 0;
+    bool anyDigit = false;
+    for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) {
+        anyDigit = true;
+        magnitude = magnitude * 10 + static_cast<unsigned>(line[i] - '0');
+        if (magnitude > UINT32_MAX)
+            return std::nullopt;  // too large for 32 bits: the extraction fails
+    }
+    if (!anyDigit)
+        return std::nullopt;
+    return static_cast<std::uint32_t>(negative ? (std::uint64_t{1} << 32) - magnitude : magnitude);
+}
+
+void drainKeys()
+{
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    char scratch[256];
+    while (::poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0 && ::read(STDIN_FILENO, scratch, sizeof scratch) > 0) {
+    }
+}
+
+// One W on the byte at TARGET of `page`, with `line` typed; what the prompt wrote.
+std::string prompt(unsigned char* page, const std::string& line)
+{
+    // After the line: one the prompt rejects, and a key for its pause.
+    const std::string typed = line + "\nnot a value\nk";
+    if (::write(keysWrite, typed.data(), typed.size()) != static_cast<ssize_t>(typed.size()))
+        std::abort();
+    installValueLine();
+    std::ostringstream screen;
+    std::streambuf* const shown = std::cout.rdbuf(screen.rdbuf());
+    promptWrite(reinterpret_cast<Address>(page) + TARGET - selectedAddress(0, 3, 5), 3, 5);
+    std::cout.rdbuf(shown);
+    delete std::cin.rdbuf(nullptr);
+    drainKeys();
+    return screen.str();
+}
+
+void check(unsigned char* page, bool canWrite, const std::string& line, std::optional<unsigned char> expected)
+{
+    const std::string shown = prompt(page, line);
+    const bool stored = expected.has_value() && canWrite;
+    for (std::size_t i = 0; i < PAGE; ++i) {
+        const unsigned char want = i == TARGET && stored ? *expected : FILL;
+        if (page[i] != want)
+            fail(i == TARGET ? "the selected byte holds the wrong value" : "a byte beside the selected one changed", line);
+    }
+    const std::string want = PROMPT + (!expected ? INVALID : canWrite ? "" : FAILED);
+    if (shown != want)
+        fail(!expected ? "a value that is no byte was not reported as invalid"
+                       : canWrite ? "an accepted value was reported" : "a failed write was not reported",
+             line);
+    if (stored)
+        page[TARGET] = FILL;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    int fds[2];
+    if (::pipe(fds) != 0 || ::dup2(fds[0], STDIN_FILENO) < 0)
+        std::abort();
+    ::close(fds[0]);
+    keysWrite = fds[1];
+    void* const pages = ::mmap(nullptr, 2 * PAGE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (pages == MAP_FAILED)
+        std::abort();
+    writable = static_cast<unsigned char*>(pages);
+    readOnly = writable + PAGE;
+    std::memset(writable, FILL, 2 * PAGE);
+    ::mprotect(readOnly, PAGE, PROT_READ);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    // One line: up to its end, if the input has one.
+    std::string line(reinterpret_cast<const char*>(data), size);
+    if (const std::size_t end = line.find('\n'); end != std::string::npos)
+        line.resize(end);
+    const std::optional<std::uint32_t> value = extraction(line.substr(0, VALUE_LINE_MAX));
+    std::optional<unsigned char> expected;
+    if (value && *value <= 255)
+        expected = static_cast<unsigned char>(*value);
+    check(writable, true, line, expected);
+    check(readOnly, false, line, expected);
+    return 0;
+}
