@@ -1,0 +1,186 @@
+// The console services on a Windows console: attributes through the console API
+// (they are not part of the output stream there, so the stream is flushed before
+// each change), the screen cleared in place without starting a process, keys
+// from the runtime's _getch, and the console given back as it was at the end.
+// _getch reads the console's own key events and already delivers an extended
+// key as its lead byte and code; typed values go through std::cin unchanged,
+// which reads a whole line in the console's line mode, so keys and values never
+// meet.
+
+#include "console/console.h"
+
+#define WIN32_LEAN_AND_MEAN
+#include <conio.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+namespace {
+
+// What the console looked like before the program took it. Also read by the
+// Ctrl-C handler, which the console calls on a thread of its own.
+struct SavedConsole {
+    bool haveAttr = false;
+    WORD attr = 0;
+    bool haveMode = false;
+    DWORD mode = 0;
+    UINT codePage = 0;  // 0: left as it was
+};
+
+SavedConsole saved;
+volatile LONG consoleTaken = 0;
+int shownAttr = -1;  // attribute the console has now, -1 unknown
+
+HANDLE stdOut()
+{
+    return GetStdHandle(STD_OUTPUT_HANDLE);
+}
+
+// Never flushes: the Ctrl-C handler calls it while the main thread may be writing.
+void restoreConsole()
+{
+    if (InterlockedExchange(&consoleTaken, 0) == 0)
+        return;
+    const HANDLE h = stdOut();
+    if (saved.haveAttr)
+        SetConsoleTextAttribute(h, saved.attr);
+    if (saved.haveMode)
+        SetConsoleMode(h, saved.mode);
+    if (saved.codePage != 0)
+        SetConsoleOutputCP(saved.codePage);
+    shownAttr = -1;
+}
+
+void restoreAtExit()
+{
+    std::cout.flush();
+    restoreConsole();
+}
+
+BOOL WINAPI onConsoleEvent(DWORD)
+{
+    restoreConsole();
+    return FALSE;  // the default handler still ends the process
+}
+
+// Raw bytes must each take one cell: under a multi-byte code page (UTF-8, or a
+// double-byte one) neighbouring bytes would merge into one character and shift
+// the grid. Such a console is switched to code page 437 for the run.
+void useSingleByteCodePage()
+{
+    const UINT codePage = GetConsoleOutputCP();
+    CPINFO info{};
+    if (codePage == 0 || (GetCPInfo(codePage, &info) && info.MaxCharSize == 1))
+        return;
+    if (SetConsoleOutputCP(437))
+        saved.codePage = codePage;
+}
+
+// Memory bytes go out raw: with virtual terminal processing on, an escape byte in
+// memory would start a control sequence; without processed output, line breaks
+// would show as glyphs.
+void usePlainOutput(HANDLE h)
+{
+    DWORD mode = 0;
+    if (!GetConsoleMode(h, &mode))
+        return;
+    saved.mode = mode;
+    saved.haveMode = true;
+    const DWORD plain = (mode | ENABLE_PROCESSED_OUTPUT) & ~DWORD{ENABLE_VIRTUAL_TERMINAL_PROCESSING};
+    if (plain != mode)
+        SetConsoleMode(h, plain);
+}
+
+bool keysFromConsole()
+{
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+
+// One code as _getch delivers it. Without a console to read keys from (input
+// redirected), the bytes of standard input stand for the codes, taken from the
+// buffer the write prompt reads its values from so that neither loses bytes
+// to the other, and their end ends the input.
+int nextCode()
+{
+    if (keysFromConsole())
+        return _getch();
+    const int byte = std::cin.rdbuf()->sbumpc();
+    return byte == std::char_traits<char>::eof() ? END_OF_INPUT : byte;
+}
+
+}  // namespace
+
+void beginConsole()
+{
+    // One buffer for the output between attribute changes, written out in one go.
+    std::ios::sync_with_stdio(false);
+    const HANDLE h = stdOut();
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (GetConsoleScreenBufferInfo(h, &info)) {
+        saved.attr = info.wAttributes;
+        saved.haveAttr = true;
+    }
+    usePlainOutput(h);
+    useSingleByteCodePage();
+    consoleTaken = 1;
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+    std::atexit(restoreAtExit);
+}
+
+void endConsole()
+{
+    std::cout.flush();
+    restoreConsole();
+}
+
+ConsoleHandle outputHandle()
+{
+    return stdOut();
+}
+
+void setTextAttribute(ConsoleHandle handle, unsigned char attr)
+{
+    if (shownAttr == attr)
+        return;
+    // The attribute applies to what is written after the call: everything
+    // buffered so far must reach the console under the old one.
+    std::cout.flush();
+    SetConsoleTextAttribute(static_cast<HANDLE>(handle), attr);
+    shownAttr = attr;
+}
+
+void clearScreen()
+{
+    std::cout.flush();
+    const HANDLE h = stdOut();
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(h, &info))
+        return;
+    // The whole buffer, in the current attribute; putting the cursor at the top
+    // left also scrolls the window back there.
+    const DWORD cells = static_cast<DWORD>(info.dwSize.X) * static_cast<DWORD>(info.dwSize.Y);
+    const COORD origin{0, 0};
+    DWORD done = 0;
+    FillConsoleOutputCharacterA(h, ' ', cells, origin, &done);
+    FillConsoleOutputAttribute(h, info.wAttributes, cells, origin, &done);
+    SetConsoleCursorPosition(h, origin);
+}
+
+void pauseForKey()
+{
+    std::cout << "Press any key to continue . . . " << std::flush;
+    // An extended key is one press: its code goes with its lead byte.
+    const int code = nextCode();
+    if (code == EXTENDED_PREFIX || code == FUNCTION_PREFIX)
+        nextCode();
+    std::cout << '\n';
+}
+
+int readKey()
+{
+    std::cout.flush();
+    return nextCode();
+}
