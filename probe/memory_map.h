@@ -16,6 +16,10 @@ enum class MapAccess {
     // Unmapped, but a read may grow the mapping just above down to it (a stack).
     // When an address faults, so does every lower address of the range.
     GROWABLE,
+    // Guard pages: the first read of each page may fault, and lifts the guard
+    // (or grows the stack below it); the page reads from then on. A fault holds
+    // for that one read only.
+    GUARDED,
 };
 
 // `last` is inclusive, so a range can end at the top of the address space.

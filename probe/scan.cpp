@@ -79,6 +79,19 @@ bool walkGrowable(const MapRange& r, Address& p, int direction, bool (*readable)
     return false;
 }
 
+// The walk through guard pages: a fault says nothing about the next read, so
+// every candidate is probed, as the literal walk does. A page's second read
+// succeeds, so this ends within the first page or two it touches.
+bool walkEach(const MapRange& r, Address& p, int direction, bool (*readable)(Address))
+{
+    for (Address left = candidatesIn(p, r.first, r.last, direction); left > 0; --left) {
+        if (readable(p))
+            return true;
+        p = advance(p, 1, direction);
+    }
+    return false;
+}
+
 bool readsWithoutFault(Address address)
 {
     return readByteGuarded(address).has_value();
@@ -104,6 +117,10 @@ Address walkOverMap(const MemoryMap& map, Address start, int direction, bool (*r
             break;
         case MapAccess::GROWABLE:
             if (walkGrowable(r, p, direction, readable))
+                return p;
+            break;
+        case MapAccess::GUARDED:
+            if (walkEach(r, p, direction, readable))
                 return p;
             break;
         }
