@@ -210,10 +210,7 @@ TEST(BrowseScreen, UnreadableBytesPastTheStackShowAsFill)
     PtySession s({{"-mainframe"}});
     ASSERT_TRUE(s.nextFrame());
     const unsigned long long start = blockStartShown(s);
-    unsigned long long stackEnd = 0;
-    for (const Mapping& m : mappingsOf(s.pid()))
-        if (m.name == "[stack]")
-            stackEnd = m.end;
+    const unsigned long long stackEnd = mappingEnd(s.pid(), "[stack]");
     ASSERT_GT(stackEnd, start);
     std::string pages;
     // The last block that still starts inside the stack mapping.

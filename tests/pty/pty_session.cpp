@@ -208,3 +208,11 @@ std::vector<Mapping> mappingsOf(pid_t pid)
     }
     return out;
 }
+
+unsigned long long mappingEnd(pid_t pid, const std::string& name)
+{
+    for (const Mapping& m : mappingsOf(pid))
+        if (m.name == name)
+            return m.end;
+    return 0;
+}

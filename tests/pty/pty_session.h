@@ -75,3 +75,5 @@ struct Mapping {
     std::string name;
 };
 std::vector<Mapping> mappingsOf(pid_t pid);
+// Where the mapping called `name` ends; 0 if there is none.
+unsigned long long mappingEnd(pid_t pid, const std::string& name);

@@ -114,10 +114,7 @@ TEST(WriteByte, UnmappedMemoryReportsWriteFailed)
     PtySession s({{"-mainframe"}});
     ASSERT_TRUE(s.nextFrame());
     const unsigned long long start = blockStartShown(s);
-    unsigned long long stackEnd = 0;
-    for (const Mapping& m : mappingsOf(s.pid()))
-        if (m.name == "[stack]")
-            stackEnd = m.end;
+    const unsigned long long stackEnd = mappingEnd(s.pid(), "[stack]");
     ASSERT_GT(stackEnd, start);
     // The first block wholly above the stack.
     const unsigned long long count = (stackEnd - start + 239) / 240;
