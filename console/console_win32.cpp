@@ -11,8 +11,11 @@
 
 #define WIN32_LEAN_AND_MEAN
 #include <conio.h>
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -80,7 +83,8 @@ void useSingleByteCodePage()
 
 // Memory bytes go out raw: with virtual terminal processing on, an escape byte in
 // memory would start a control sequence; without processed output, line breaks
-// would show as glyphs.
+// would show as glyphs, and without the automatic return a line feed would not
+// go back to the first column.
 void usePlainOutput(HANDLE h)
 {
     DWORD mode = 0;
@@ -88,9 +92,14 @@ void usePlainOutput(HANDLE h)
         return;
     saved.mode = mode;
     saved.haveMode = true;
-    const DWORD plain = (mode | ENABLE_PROCESSED_OUTPUT) & ~DWORD{ENABLE_VIRTUAL_TERMINAL_PROCESSING};
+    const DWORD plain = (mode | ENABLE_PROCESSED_OUTPUT) &
+                        ~DWORD{ENABLE_VIRTUAL_TERMINAL_PROCESSING | DISABLE_NEWLINE_AUTO_RETURN};
     if (plain != mode)
         SetConsoleMode(h, plain);
+    // The bytes reach the console as they are, for its code page to draw: the
+    // runtime's text mode adds carriage returns the console does not need, and
+    // some runtimes translate the bytes through the ANSI code page on the way.
+    _setmode(_fileno(stdout), _O_BINARY);
 }
 
 bool keysFromConsole()

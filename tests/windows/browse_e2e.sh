@@ -57,7 +57,7 @@ exit_status() {
     local deadline=$((SECONDS + 30)) state
     while ((SECONDS < deadline)); do
         state=$(term display-message -p -t app '#{pane_dead} #{pane_dead_status}')
-        [[ $state == 1\ * ]] && { echo "${state#1 }"; return; }
+        [[ $state =~ ^1\ ([0-9]+)$ ]] && { echo "${BASH_REMATCH[1]}"; return; }
         sleep 0.1
     done
     echo "still running"
@@ -119,6 +119,17 @@ key 36 35 0d  # 65, Enter
 expect_row $GRID "^$home : 41 57 65 6c .* : AWelcome Home\]"
 expect_row $((ADDRESS - 1)) '^Selected Byte: \[A\] HEX:41 Decimal: 65$'
 
+# An escape byte in memory never reaches the terminal as one, where it would
+# swallow the bytes after it as a control sequence: Wine shows it as '.'.
+key 57  # W
+expect_row $((ADDRESS + 2)) '^Byte Value:'
+key 32 37 0d  # 27, Enter
+expect_row $GRID "^$home : 1b 57 65 6c .* : \.Welcome Home\]"
+key 77  # w
+expect_row $((ADDRESS + 2)) '^Byte Value:'
+key 36 35 0d  # 65, Enter
+expect_row $GRID "^$home : 41 57 65 6c .* : AWelcome Home\]"
+
 # A rejected value pauses; the key that ends the pause is one whole key even when
 # it is an extended one (Ctrl+Home: lead byte 0xe0, then the code of 'w').
 key 57  # W
@@ -150,6 +161,25 @@ screen | grep -q 'Enter byte value' && fail "the pause after the usage left half
 key 78  # x
 status=$(exit_status)
 [[ $status == 0 ]] || fail "exit status $status after x"
+
+# Under a multi-byte code page neighbouring bytes would merge into one character
+# and shift the grid: the program draws with code page 437, and at the end gives
+# the console back its own code page and colours.
+term kill-session -t app 2>/dev/null
+term new-session -d -s app -x 100 -y 30 -c "$(dirname "$exe")" -- env LC_ALL=C.UTF-8 "${runner[@]}" \
+    cmd /c "chcp 65001 >nul & $(basename "$exe") -mainframe & chcp"
+expect_row $GRID ': \[Welcome Home\]' 60 && expect_row $ADDRESS '^Address: [0-9a-f]+$'
+key 77 && expect_row $((ADDRESS + 2)) '^Byte Value:'
+key 31 39 35 0d  # 195, Enter
+expect_row $GRID ' : c3 57 '
+key $RIGHT_CSI 77 && expect_row $((ADDRESS + 2)) '^Byte Value:'
+key 31 36 39 0d  # 169, Enter
+expect_row $GRID ' : c3 a9 65 6c .* : ├⌐elcome Home\]'
+key 78  # x
+exit_status >/dev/null
+screen | grep -q '^Active code page: 65001' || fail "the console's code page was not given back"
+term capture-pane -p -e -t app | grep 'Active code page' | grep -q $'\e\\[97m' &&
+    fail "the console's own colours were not given back"
 
 # Without a console to read keys from, the bytes of standard input are the keys
 # and their end ends the program.
