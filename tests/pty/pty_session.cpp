@@ -53,6 +53,13 @@ PtySession::PtySession(SessionOptions options) : screen_(options.rows, options.c
             ::close(keys[0]);
             ::close(keys[1]);
         }
+        // As a terminal starts its shell: nothing ignored or blocked is passed on
+        // (a test run in the background ignores SIGINT and SIGQUIT).
+        for (const int sig : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGTSTP, SIGPIPE})
+            ::signal(sig, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
         ::setenv("TERM", "xterm-256color", 1);
         ::setenv("LANG", "C.UTF-8", 1);
         std::vector<char*> argv;
