@@ -3,18 +3,10 @@
 // counter is that routine's one load or store is resumed at the routine's
 // failure exit; every other fault goes on to whoever handled it before.
 
-#include "probe/guard.h"
+#include "probe/guard_access.h"
 
 #include <signal.h>
 #include <ucontext.h>
-
-extern "C" {
-// Return the byte (0..255) or 0 on success for the store; -1 after a fault.
-int gleanhexLoadByte(Address address);
-int gleanhexStoreByte(Address address, int value);
-extern const char gleanhexLoadAt[], gleanhexLoadFailed[];
-extern const char gleanhexStoreAt[], gleanhexStoreFailed[];
-}
 
 #if defined(__x86_64__)
 asm(R"(
@@ -134,24 +126,9 @@ bool installGuard()
     return true;
 }
 
+}  // namespace
+
 void ensureGuard()
 {
     [[maybe_unused]] static const bool installed = installGuard();
-}
-
-}  // namespace
-
-std::optional<unsigned char> readByteGuarded(Address address)
-{
-    ensureGuard();
-    const int value = gleanhexLoadByte(address);
-    if (value < 0)
-        return std::nullopt;
-    return static_cast<unsigned char>(value);
-}
-
-bool writeByteGuarded(Address address, unsigned char value)
-{
-    ensureGuard();
-    return gleanhexStoreByte(address, value) == 0;
 }

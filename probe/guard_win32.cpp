@@ -5,18 +5,10 @@
 // error. Resuming in place, rather than unwinding out of the handler, is what
 // both Windows and Wine support for a handler called in the faulting context.
 
-#include "probe/guard.h"
+#include "probe/guard_access.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
-
-extern "C" {
-// Return the byte (0..255) or 0 on success for the store; -1 after a fault.
-int gleanhexLoadByte(Address address);
-int gleanhexStoreByte(Address address, int value);
-extern const char gleanhexLoadAt[], gleanhexLoadFailed[];
-extern const char gleanhexStoreAt[], gleanhexStoreFailed[];
-}
 
 #if defined(__x86_64__)
 // Leaf routines that never touch the stack, so they need no unwind data.
@@ -68,25 +60,10 @@ LONG CALLBACK onException(EXCEPTION_POINTERS* exception)
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
+}  // namespace
+
 void ensureGuard()
 {
     // First in line, so no other handler sees (and mistakes) the program's own probes.
     [[maybe_unused]] static const void* const installed = AddVectoredExceptionHandler(1, onException);
-}
-
-}  // namespace
-
-std::optional<unsigned char> readByteGuarded(Address address)
-{
-    ensureGuard();
-    const int value = gleanhexLoadByte(address);
-    if (value < 0)
-        return std::nullopt;
-    return static_cast<unsigned char>(value);
-}
-
-bool writeByteGuarded(Address address, unsigned char value)
-{
-    ensureGuard();
-    return gleanhexStoreByte(address, value) == 0;
 }
