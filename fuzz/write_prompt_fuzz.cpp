@@ -27,14 +27,10 @@
 
 #include "console/terminal_posix.h"
 #include "probe/write_prompt.h"
+#include "tests/write/prompt_texts.h"
 
 namespace {
 
-const std::string PROMPT =
-    "\nEnter byte value (in decimal, 0-255, any invalid value (such as -1) will abort)\nByte Value: ";
-const std::string PAUSE = "Press any key to continue . . . \n";
-const std::string INVALID = "\nValue is invalid, aborting.\n" + PAUSE;
-const std::string FAILED = "\nWrite failed\n" + PAUSE;
 
 // What the line buffer keeps of one line; the rest up to its end is dropped.
 constexpr std::size_t VALUE_LINE_MAX = 4096;

@@ -212,12 +212,9 @@ TEST(BrowseScreen, UnreadableBytesPastTheStackShowAsFill)
     const unsigned long long start = blockStartShown(s);
     const unsigned long long stackEnd = mappingEnd(s.pid(), "[stack]");
     ASSERT_GT(stackEnd, start);
-    std::string pages;
     // The last block that still starts inside the stack mapping.
     const unsigned long long count = (stackEnd - start - 1) / 240;
-    for (unsigned long long i = 0; i < count; ++i)
-        pages += PAGE_DOWN;
-    press(s, pages, static_cast<int>(count));
+    press(s, repeated(PAGE_DOWN, count), static_cast<int>(count));
     const unsigned long long block = blockStartShown(s);
     ASSERT_EQ(block, start + 240 * count);
     ASSERT_LT(block, stackEnd);

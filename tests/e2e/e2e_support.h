@@ -28,6 +28,15 @@ inline unsigned long long distanceShown(const PtySession& s)
     return numberAfter(s, HEADER_ROW, " (", 10);
 }
 
+// `key` sent `count` times in one write, as key repeat delivers it.
+inline std::string repeated(const std::string& key, unsigned long long count)
+{
+    std::string keys;
+    for (unsigned long long i = 0; i < count; ++i)
+        keys += key;
+    return keys;
+}
+
 // Grid cell (r, c) of the hex area: its two digits start at this screen column.
 int hexColumn(const PtySession& s, int r, int c);
 // Grid cell (r, c) of the character area.

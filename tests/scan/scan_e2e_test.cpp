@@ -64,10 +64,7 @@ TEST(ScanKeys, DeleteLandsWhereTheMapSaysAndInsertGoesBackToHomesMapping)
 
     // Page down to the first block that starts past the mapping's end.
     const int count = static_cast<int>((heap->end - home + 239) / 240);
-    std::string pages;
-    for (int i = 0; i < count; ++i)
-        pages += PAGE_DOWN;
-    press(s, pages, count);
+    press(s, repeated(PAGE_DOWN, static_cast<unsigned long long>(count)), count);
     const unsigned long long outside = home + 240ULL * static_cast<unsigned long long>(count);
     ASSERT_EQ(blockStartShown(s), outside);
     const std::vector<Mapping> paged = mappingsOf(s.pid());

@@ -121,10 +121,7 @@ TEST(WriteByte, UnmappedMemoryReportsWriteFailed)
     const unsigned long long block = start + 240 * count;
     for (const Mapping& m : mappingsOf(s.pid()))
         ASSERT_FALSE(block < m.end && m.start < block + 240) << "the gap above the stack is mapped: " << m.name;
-    std::string pages;
-    for (unsigned long long i = 0; i < count; ++i)
-        pages += PAGE_DOWN;
-    s.send(pages);
+    s.send(repeated(PAGE_DOWN, count));
     for (unsigned long long i = 0; i < count; ++i)
         ASSERT_TRUE(s.nextFrame());
     ASSERT_EQ(blockStartShown(s), block);

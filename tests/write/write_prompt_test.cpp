@@ -3,6 +3,7 @@
 // this test's own memory whose every other byte must stay as it was.
 
 #include "probe/write_prompt.h"
+#include "tests/write/prompt_texts.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -17,11 +18,6 @@
 
 namespace {
 
-const std::string PROMPT =
-    "\nEnter byte value (in decimal, 0-255, any invalid value (such as -1) will abort)\nByte Value: ";
-const std::string PAUSE = "Press any key to continue . . . \n";
-const std::string INVALID = "\nValue is invalid, aborting.\n" + PAUSE;
-const std::string FAILED = "\nWrite failed\n" + PAUSE;
 
 constexpr unsigned char FILL = 0xa5;
 constexpr unsigned ROW = 3;
