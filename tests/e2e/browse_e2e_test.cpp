@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "common/sanitizers.h"
-#include "e2e_support.h"
+#include "support/e2e_support.h"
 
 namespace {
 

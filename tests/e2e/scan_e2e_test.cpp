@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "e2e_support.h"
+#include "support/e2e_support.h"
 
 namespace {
 

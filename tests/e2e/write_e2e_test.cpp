@@ -8,7 +8,7 @@
 #include <chrono>
 #include <string>
 
-#include "e2e_support.h"
+#include "support/e2e_support.h"
 
 namespace {
 

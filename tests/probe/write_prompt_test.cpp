@@ -3,7 +3,7 @@
 // this test's own memory whose every other byte must stay as it was.
 
 #include "probe/write_prompt.h"
-#include "tests/write/prompt_texts.h"
+#include "support/prompt_texts.h"
 
 #include <sys/mman.h>
 #include <unistd.h>

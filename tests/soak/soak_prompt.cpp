@@ -8,7 +8,7 @@
 
 #include <cstring>
 
-#include "e2e_support.h"
+#include "support/e2e_support.h"
 #include "soak_session.h"
 
 namespace {

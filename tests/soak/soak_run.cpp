@@ -4,7 +4,7 @@
 #include <memory>
 #include <sstream>
 
-#include "e2e_support.h"
+#include "support/e2e_support.h"
 #include "soak_session.h"
 
 namespace {

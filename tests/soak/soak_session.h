@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "pty_session.h"
+#include "support/pty_session.h"
 #include "soak_keys.h"
 #include "soak_run.h"
 

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "common/sanitizers.h"
-#include "pty_session.h"
+#include "support/pty_session.h"
 #include "soak_run.h"
 
 namespace {

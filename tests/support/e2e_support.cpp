@@ -1,4 +1,4 @@
-#include "e2e_support.h"
+#include "support/e2e_support.h"
 
 unsigned long long numberAfter(const PtySession& s, int row, const std::string& prefix, int base)
 {

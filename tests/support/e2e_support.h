@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "pty_session.h"
+#include "support/pty_session.h"
 
 // Screen rows of a frame drawn from the top of a fresh screen.
 constexpr int HEADER_ROW = 0;

@@ -1,4 +1,4 @@
-#include "pty_session.h"
+#include "support/pty_session.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "screen.h"
+#include "support/screen.h"
 
 struct SessionOptions {
     std::vector<std::string> args;

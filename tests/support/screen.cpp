@@ -1,4 +1,4 @@
-#include "screen.h"
+#include "support/screen.h"
 
 #include <cstdio>
 #include <sstream>
