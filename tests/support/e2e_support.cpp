@@ -1,5 +1,8 @@
 #include "support/e2e_support.h"
 
+#include <string_view>
+#include <vector>
+
 unsigned long long numberAfter(const PtySession& s, int row, const std::string& prefix, int base)
 {
     const std::string text = s.line(row);
@@ -24,4 +27,31 @@ bool highlighted(const PtySession& s, int screenRow, int screenCol)
 {
     const Cell& cell = s.screen().cell(screenRow, screenCol);
     return cell.fg == 92 && cell.bg == 42;
+}
+
+std::string textOfOwnBytes(const PtySession& s, unsigned kept)
+{
+    std::string text;
+    for (int row = 0; row < s.screen().rows(); ++row) {
+        const int r = row - FIRST_GRID_ROW;
+        std::vector<bool> blanked(static_cast<std::size_t>(s.screen().cols()));
+        for (int c = 0; r >= 0 && r < 15 && c < 16; ++c) {
+            if (static_cast<unsigned>(r * 16 + c) < kept)
+                continue;
+            const int hex = hexColumn(s, r, c);
+            for (const int col : {hex, hex + 1, charColumn(s, r, c)})
+                blanked.at(static_cast<std::size_t>(col)) = true;
+        }
+        std::string line;
+        std::size_t keep = 0;
+        for (int col = 0; col < s.screen().cols(); ++col) {
+            const std::string& glyph = s.screen().cell(row, col).glyph;
+            line += blanked[static_cast<std::size_t>(col)] ? std::string_view(" ") : std::string_view(glyph);
+            if (line.back() != ' ')
+                keep = line.size();
+        }
+        line.resize(keep);
+        text += line + "\n";
+    }
+    return text;
 }

@@ -42,3 +42,9 @@ int hexColumn(const PtySession& s, int r, int c);
 // Grid cell (r, c) of the character area.
 int charColumn(const PtySession& s, int r, int c);
 bool highlighted(const PtySession& s, int screenRow, int screenCol);
+
+// What the tests own of a -mainframe block: its first bytes, main()'s `s`.
+const std::string WELCOME("[Welcome Home]\0", 15);
+// The screen's text with every grid byte past the block's first `kept` blanked.
+// Past `s` lie main()'s other variables, which some builds change between frames.
+std::string textOfOwnBytes(const PtySession& s, unsigned kept);
