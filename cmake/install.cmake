@@ -1,15 +1,42 @@
-# Installs gleanhex like any other terminal tool (program and manual page, under
-# the usual GNU directories) and packages the same tree with CPack.
+# Installs gleanhex like any other terminal tool: the program, its manual page
+# compressed as man(1) expects, and the package's copyright and changelog under
+# the usual GNU directories. CPack packages the same tree.
 
 include(GNUInstallDirs)
 
 # The manual page carries the project version, so it is generated rather than kept.
-set(GLEANHEX_MAN_PAGE ${CMAKE_BINARY_DIR}/man/gleanhex.1)
-configure_file(${CMAKE_SOURCE_DIR}/man/gleanhex.1.in ${GLEANHEX_MAN_PAGE} @ONLY)
+set(GLEANHEX_MAN_PAGE ${PROJECT_BINARY_DIR}/man/gleanhex.1)
+configure_file(${PROJECT_SOURCE_DIR}/man/gleanhex.1.in ${GLEANHEX_MAN_PAGE} @ONLY)
+
+# The package's changelog names the version it was released as: one more place a
+# version bump has to reach.
+file(STRINGS ${PROJECT_SOURCE_DIR}/cmake/debian/changelog latest LIMIT_COUNT 1)
+if(NOT latest MATCHES "^gleanhex \\(${PROJECT_VERSION}\\)")
+  message(FATAL_ERROR "cmake/debian/changelog has no entry for version ${PROJECT_VERSION} at its top")
+endif()
 
 install(TARGETS gleanhex RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
 if(NOT WIN32)
-  install(FILES ${GLEANHEX_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # -n leaves out the name and time stamp, so the same page compresses to the same bytes.
+  find_program(GLEANHEX_GZIP gzip)
+  set(docs ${PROJECT_SOURCE_DIR}/cmake/debian/copyright)
+  if(GLEANHEX_GZIP)
+    set(compressed ${GLEANHEX_MAN_PAGE}.gz ${PROJECT_BINARY_DIR}/doc/changelog.gz)
+    add_custom_command(OUTPUT ${compressed}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/doc
+      COMMAND ${GLEANHEX_GZIP} -9nc ${GLEANHEX_MAN_PAGE} > ${GLEANHEX_MAN_PAGE}.gz
+      COMMAND ${GLEANHEX_GZIP} -9nc ${PROJECT_SOURCE_DIR}/cmake/debian/changelog > ${PROJECT_BINARY_DIR}/doc/changelog.gz
+      DEPENDS ${GLEANHEX_MAN_PAGE} ${PROJECT_SOURCE_DIR}/cmake/debian/changelog
+      VERBATIM)
+    add_custom_target(gleanhex_compressed_docs ALL DEPENDS ${compressed})
+    install(FILES ${GLEANHEX_MAN_PAGE}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    list(APPEND docs ${PROJECT_BINARY_DIR}/doc/changelog.gz)
+  else()
+    install(FILES ${GLEANHEX_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    list(APPEND docs ${PROJECT_SOURCE_DIR}/cmake/debian/changelog)
+  endif()
+  install(FILES ${docs} DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
 
 set(CPACK_PACKAGE_NAME gleanhex)

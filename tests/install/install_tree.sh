@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# `cmake --install` puts exactly the program and its manual page in place, under
+# `cmake --install` puts exactly the program, its compressed manual page and the
+# package's copyright and changelog in place, under
 # DESTDIR and the configured prefix as well as under a prefix given at install
 # time, and the installed program is the real one.
 set -uo pipefail
-cmake=$1 build=$2 prefix=$3 bindir=$4 mandir=$5 page=$6
+cmake=$1 build=$2 prefix=$3 bindir=$4 mandir=$5 docdir=$6 page=$7
 fail=0
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
@@ -11,20 +12,20 @@ trap 'rm -rf "$root"' EXIT
 # GNUInstallDirs directories are relative to the prefix unless set absolute.
 under() { case $2 in /*) echo "$2" ;; *) echo "$1/$2" ;; esac; }
 
-# expect_tree WHAT TREE PROGRAM MANPAGE: TREE holds those two files and nothing else.
+# expect_tree WHAT TREE PROGRAM MANPAGE DOCDIR: TREE holds those files and nothing else.
 expect_tree() {
-  local what=$1 top=$2 program=$3 man=$4
+  local what=$1 top=$2 program=$3 man=$4 doc=$5
   local expected actual
-  expected=$(printf '%s\n' "$program" "$man" | sort)
+  expected=$(printf '%s\n' "$program" "$man" "$doc/copyright" "$doc/changelog.gz" | sort)
   actual=$(find "$top" -type f -o -type l | sort)
   if [ "$actual" != "$expected" ]; then
-    echo "$what: installed files differ from the program and its manual page:"
+    echo "$what: installed files differ from the expected ones:"
     diff <(printf '%s\n' "$expected") <(printf '%s\n' "$actual") | sed 's/^/    /'
     fail=1
     return
   fi
   [ -x "$program" ] || { echo "$what: $program is not executable"; fail=1; }
-  cmp -s "$man" "$page" || { echo "$what: $man differs from the generated manual page"; fail=1; }
+  gzip -dc "$man" | cmp -s - "$page" || { echo "$what: $man is not the generated manual page"; fail=1; }
   # At the end of its input the browser says goodbye and exits 0.
   local out status
   out=$(timeout 20 "$program" </dev/null)
@@ -39,13 +40,14 @@ if ! DESTDIR="$root/staged" "$cmake" --install "$build" >/dev/null; then
 fi
 staged=$root/staged
 expect_tree "DESTDIR" "$staged" "$staged$(under "$prefix" "$bindir")/gleanhex" \
-  "$staged$(under "$prefix" "$mandir")/man1/gleanhex.1"
+  "$staged$(under "$prefix" "$mandir")/man1/gleanhex.1.gz" "$staged$(under "$prefix" "$docdir")"
 
 # Absolute directories would leave the given prefix, and this machine's tree is not ours to fill.
-[[ $bindir == /* || $mandir == /* ]] && exit $fail
+[[ $bindir == /* || $mandir == /* || $docdir == /* ]] && exit $fail
 if ! "$cmake" --install "$build" --prefix "$root/prefix" >/dev/null; then
   echo "cmake --install --prefix failed"
   exit 1
 fi
-expect_tree "--prefix" "$root/prefix" "$root/prefix/$bindir/gleanhex" "$root/prefix/$mandir/man1/gleanhex.1"
+expect_tree "--prefix" "$root/prefix" "$root/prefix/$bindir/gleanhex" "$root/prefix/$mandir/man1/gleanhex.1.gz" \
+  "$root/prefix/$docdir"
 exit $fail
