@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "support/pty_session.h"
+#include "support/e2e_support.h"
 #include "soak_keys.h"
 #include "soak_run.h"
 
@@ -17,7 +17,6 @@ using namespace std::chrono_literals;
 constexpr auto KEY_WAIT = 5s;
 constexpr auto SCAN_WAIT = 20s;
 constexpr auto RUN_LIMIT = 60s;
-const std::string WELCOME("[Welcome Home]\0", 15);
 const std::string PAUSE_TEXT = "Press any key to continue . . .";
 
 struct SoakFailure : std::runtime_error {
