@@ -34,7 +34,7 @@ const MapRange& rangeAt(const MemoryMap& map, Address p)
 
 // The walk through a range the map calls readable: the first candidate of each
 // page is probed, and a fault passes over the rest of its page.
-bool walkReadable(const MemoryMap& map, const MapRange& r, Address& p, int direction, bool (*readable)(Address))
+bool walkReadable(const MemoryMap& map, const MapRange& r, Address& p, int direction, const Readable& readable)
 {
     const Address pageMask = map.pageSize - 1;
     for (Address left = candidatesIn(p, r.first, r.last, direction); left > 0;) {
@@ -54,7 +54,7 @@ bool walkReadable(const MemoryMap& map, const MapRange& r, Address& p, int direc
 // fault ends the range, and walking up the lowest readable candidate is found
 // by halving. Every success grows the stack only as far as the literal walk
 // would end up growing it: down to the answer.
-bool walkGrowable(const MapRange& r, Address& p, int direction, bool (*readable)(Address))
+bool walkGrowable(const MapRange& r, Address& p, int direction, const Readable& readable)
 {
     const Address count = candidatesIn(p, r.first, r.last, direction);
     if (direction < 0) {
@@ -82,7 +82,7 @@ bool walkGrowable(const MapRange& r, Address& p, int direction, bool (*readable)
 // The walk through guard pages: a fault says nothing about the next read, so
 // every candidate is probed, as the literal walk does. A page's second read
 // succeeds, so this ends within the first page or two it touches.
-bool walkEach(const MapRange& r, Address& p, int direction, bool (*readable)(Address))
+bool walkEach(const MapRange& r, Address& p, int direction, const Readable& readable)
 {
     for (Address left = candidatesIn(p, r.first, r.last, direction); left > 0; --left) {
         if (readable(p))
@@ -99,7 +99,7 @@ bool readsWithoutFault(Address address)
 
 }  // namespace
 
-Address walkOverMap(const MemoryMap& map, Address start, int direction, bool (*readable)(Address))
+Address walkOverMap(const MemoryMap& map, Address start, int direction, const Readable& readable)
 {
     // One partial lap and one whole lap probe every page at least once (a page
     // is longer than the step), so a walk that goes on longer finds nothing.

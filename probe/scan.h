@@ -2,6 +2,7 @@
 // Walks from a block, in whole blocks, to the nearest one whose first byte reads.
 
 #include <cstdint>
+#include <functional>
 
 #include "common/block.h"
 #include "probe/memory_map.h"
@@ -11,10 +12,14 @@
 // answer is the first whose first byte reads.
 Address scanForReadable(Address start, int direction);
 
+// Whether the first byte of a candidate reads; it may change what reads next
+// (a read grows a stack, or lifts a guard).
+using Readable = std::function<bool(Address)>;
+
 // That walk's answer, found with `map`: candidates the map proves unreadable
 // are passed over unprobed, and `readable` probes the rest. Returns `start`
 // when nothing anywhere reads.
-Address walkOverMap(const MemoryMap& map, Address start, int direction, bool (*readable)(Address));
+Address walkOverMap(const MemoryMap& map, Address start, int direction, const Readable& readable);
 
 // The walk one guarded read per candidate, for when there is no map. Gives up
 // after `maxCandidates` faulting candidates and returns `start`.

@@ -16,65 +16,15 @@
 #include <vector>
 
 #include "console/console.h"
+#include "support/captured_output.h"
+#include "support/constants.h"
+#include "support/prompt_texts.h"
+#include "support/stdin_from.h"
 
 namespace {
 
 constexpr Address DEFAULT_HOME = 0x5000;
 constexpr Address MAINFRAME = 0x7ffc1230;
-constexpr Address TOP = ~Address{0};
-
-const std::string USAGE =
-    "Usage: To try to start you out near main()'s stack frame, use '-mainframe'\n"
-    "This will point to a local variable (a char array) in main()\n";
-const std::string PAUSE = "Press any key to continue . . . \n";
-
-// Standard input replaced by a pipe holding `keys`, with its write end closed
-// so that an over-eager reader meets end of input instead of hanging.
-class StdinFrom {
-public:
-    explicit StdinFrom(const std::string& keys) : saved_(::dup(STDIN_FILENO))
-    {
-        int fds[2];
-        EXPECT_EQ(::pipe(fds), 0);
-        EXPECT_EQ(::write(fds[1], keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
-        ::close(fds[1]);
-        ::dup2(fds[0], STDIN_FILENO);
-        ::close(fds[0]);
-    }
-    ~StdinFrom()
-    {
-        ::dup2(saved_, STDIN_FILENO);
-        ::close(saved_);
-    }
-    StdinFrom(const StdinFrom&) = delete;
-    StdinFrom& operator=(const StdinFrom&) = delete;
-
-    // What nobody read.
-    static std::string rest()
-    {
-        std::string left;
-        char c = 0;
-        while (::read(STDIN_FILENO, &c, 1) == 1)
-            left += c;
-        return left;
-    }
-
-private:
-    int saved_;
-};
-
-class CoutCapture {
-public:
-    CoutCapture() : old_(std::cout.rdbuf(text_.rdbuf())) {}
-    ~CoutCapture() { std::cout.rdbuf(old_); }
-    CoutCapture(const CoutCapture&) = delete;
-    CoutCapture& operator=(const CoutCapture&) = delete;
-    std::string text() const { return text_.str(); }
-
-private:
-    std::ostringstream text_;
-    std::streambuf* old_;
-};
 
 struct Start {
     Address address;
@@ -86,7 +36,7 @@ Start start(std::vector<const char*> args, const std::string& keys = "!")
 {
     args.insert(args.begin(), "gleanhex");
     StdinFrom stdinFrom(keys);
-    CoutCapture out;
+    CapturedOutput out;
     Start result{};
     result.address = startAddress(static_cast<int>(args.size()), args.data(), DEFAULT_HOME, MAINFRAME);
     result.output = out.text();
@@ -230,7 +180,7 @@ TEST(ExtendedKeys, EveryOtherCodeDoesNothing)
     // 'w', 'W', 'x' and 'X' among them: after a lead byte they are not those keys.
     const std::vector<int> known = {KEY_HOME, KEY_UP, KEY_PAGE_UP, KEY_LEFT, KEY_RIGHT,
                                     KEY_DOWN, KEY_PAGE_DOWN, KEY_INSERT, KEY_DELETE};
-    CoutCapture out;
+    CapturedOutput out;
     for (int code = 0; code < 256; ++code) {
         if (std::find(known.begin(), known.end(), code) != known.end())
             continue;

@@ -7,13 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "console/console.h"
+#include "support/terminal_keys.h"
 
 namespace {
 
@@ -50,31 +49,6 @@ const std::map<std::string, Codes>& expectedCodes()
         {"F11", fn(133)},    {"F12", fn(134)},
     };
     return table;
-}
-
-struct TerminalKey {
-    std::string terminal, mode, key, bytes;
-};
-
-std::vector<TerminalKey> terminalKeys()
-{
-    std::ifstream in(GLEANHEX_TEST_DATA "/terminal-keys.tsv");
-    std::vector<TerminalKey> rows;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#')
-            continue;
-        std::istringstream fields(line);
-        TerminalKey row;
-        std::getline(fields, row.terminal, '\t');
-        std::getline(fields, row.mode, '\t');
-        std::getline(fields, row.key, '\t');
-        unsigned byte = 0;
-        while (fields >> std::hex >> byte)
-            row.bytes.push_back(static_cast<char>(byte));
-        rows.push_back(row);
-    }
-    return rows;
 }
 
 TEST(KeyDecoder, EveryKeyOfEveryTerminalDecodes)

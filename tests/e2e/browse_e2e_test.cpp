@@ -5,39 +5,25 @@
 #include <signal.h>
 #include <sys/wait.h>
 
-#include <fstream>
 #include <map>
 #include <sstream>
 
 #include "common/sanitizers.h"
 #include "support/e2e_support.h"
+#include "support/terminal_keys.h"
 
 namespace {
 
 using std::chrono::milliseconds;
 
-// Terminal name -> key name -> bytes, from the terminfo-derived table.
+// Terminal and mode -> key name -> bytes.
 using KeyTable = std::map<std::string, std::map<std::string, std::string>>;
 
 KeyTable loadKeys()
 {
     KeyTable table;
-    std::ifstream in(GLEANHEX_TEST_DATA "/terminal-keys.tsv");
-    for (std::string row; std::getline(in, row);) {
-        if (row.empty() || row[0] == '#')
-            continue;
-        std::istringstream fields(row);
-        std::string terminal, mode, key, hex;
-        std::getline(fields, terminal, '\t');
-        std::getline(fields, mode, '\t');
-        std::getline(fields, key, '\t');
-        std::getline(fields, hex);
-        std::string bytes;
-        std::istringstream hexes(hex);
-        for (std::string h; hexes >> h;)
-            bytes += static_cast<char>(std::stoi(h, nullptr, 16));
-        table[terminal + "/" + mode][key] = bytes;
-    }
+    for (const TerminalKey& row : terminalKeys())
+        table[row.terminal + "/" + row.mode][row.key] = row.bytes;
     return table;
 }
 

@@ -8,13 +8,13 @@
 #include <string>
 
 #include "support/e2e_support.h"
+#include "support/prompt_texts.h"
 
 namespace {
 
 // What every terminal in the key table sends for these keys.
 const std::string INSERT = "\x1b[2~", DELETE = "\x1b[3~";
 const std::string PAGE_UP = "\x1b[5~", PAGE_DOWN = "\x1b[6~", DOWN = "\x1b[B", RIGHT = "\x1b[C";
-const std::string MESSAGE = "\nScanning for accessible memory, this may take... forever.....";
 
 void press(PtySession& s, const std::string& keys, int frames = 1)
 {
@@ -47,7 +47,7 @@ unsigned long long firstCandidateInAMappingAbove(const std::vector<Mapping>& map
 int messagesIn(const PtySession& s)
 {
     int count = 0;
-    for (std::size_t at = s.output().find(MESSAGE); at != std::string::npos; at = s.output().find(MESSAGE, at + 1))
+    for (std::size_t at = s.output().find(SCAN_MESSAGE); at != std::string::npos; at = s.output().find(SCAN_MESSAGE, at + 1))
         ++count;
     return count;
 }

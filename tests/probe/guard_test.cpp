@@ -16,11 +16,10 @@
 
 #include "common/sanitizers.h"
 #include "probe/snapshot.h"
+#include "support/constants.h"
 
 namespace {
 
-const std::size_t PAGE = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-constexpr Address TOP = ~Address{0};
 
 // Pages of our own, released at the end of the test.
 class Pages {

@@ -12,9 +12,10 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "support/constants.h"
+
 namespace {
 
-const size_t PAGE = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
 
 // Three pages of a known pattern; the middle one is where the tests aim.
 class PatternPages : public ::testing::Test {

@@ -4,14 +4,14 @@
 
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-#include <string>
+#include <vector>
 
 #include "scan_support.h"
+#include "support/proc_maps.h"
 
 namespace {
 
@@ -37,34 +37,11 @@ private:
     bool set_ = false;
 };
 
-struct Line {
-    Address first = 0;
-    Address end = 0;
-    std::string name;
-};
-
-// This process's mappings as /proc/self/maps lists them.
-std::vector<Line> mappings()
-{
-    std::vector<Line> lines;
-    std::ifstream maps("/proc/self/maps");
-    for (std::string text; std::getline(maps, text);) {
-        std::istringstream fields(text);
-        Line line;
-        char dash = 0;
-        std::string perms, offset, device, inode;
-        fields >> std::hex >> line.first >> dash >> line.end >> perms >> offset >> device >> inode;
-        fields >> line.name;
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 Address mappingStartAt(Address a)
 {
-    for (const Line& line : mappings())
-        if (a >= line.first && a < line.end)
-            return line.first;
+    for (const Mapping& m : mappingsOf(::getpid()))
+        if (a >= m.start && a < m.end)
+            return static_cast<Address>(m.start);
     return 0;
 }
 
@@ -128,13 +105,13 @@ TEST(ScanGrowth, BelowTheMainStackAsFarAsTheStackLimit)
     StackLimit stackLimit(8 * MIB);
     if (!stackLimit.set())
         GTEST_SKIP() << "cannot set the stack limit";
-    const std::vector<Line> lines = mappings();
+    const std::vector<Mapping> lines = mappingsOf(::getpid());
     std::size_t i = 0;
     while (i < lines.size() && lines[i].name != "[stack]")
         ++i;
     ASSERT_LT(i, lines.size());
     ASSERT_GT(i, 0u);
-    const Address end = lines[i].end;
+    const auto end = static_cast<Address>(lines[i].end);
     if (lines[i - 1].end + 2 * MIB > end - 9 * MIB)
         GTEST_SKIP() << "a mapping lies close below the stack";
     for (Address phase = 0; phase < BLOCK_BYTES; phase += 37) {

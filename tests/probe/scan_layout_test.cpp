@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "scan_support.h"
+#include "support/prompt_texts.h"
 
 namespace {
 
@@ -30,8 +31,7 @@ TEST(ScanLayout, MessageIsShownAndFlushedAndAReadableStartStays)
     CapturedOutput out;
     EXPECT_EQ(scanForReadable(here, +1), here);
     EXPECT_EQ(scanForReadable(here, -1), here);
-    const std::string message = "\nScanning for accessible memory, this may take... forever.....";
-    EXPECT_EQ(out.text(), message + message);
+    EXPECT_EQ(out.text(), SCAN_MESSAGE + SCAN_MESSAGE);
     EXPECT_EQ(out.flushed(), out.text());
 }
 

@@ -8,27 +8,18 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <iostream>
 #include <optional>
-#include <sstream>
 
 #include "probe/guard.h"
 #include "probe/scan.h"
+#include "support/captured_output.h"
+#include "support/constants.h"
+#include "support/literal_walk.h"
 
-inline const Address PAGE = static_cast<Address>(::sysconf(_SC_PAGESIZE));
-constexpr Address TOP = ~Address{0};
-
-// The walk exactly as the browser describes it, one guarded read per candidate,
-// for at most `maxCandidates` candidates.
+// The literal walk over this process's memory, one guarded read per candidate.
 inline std::optional<Address> literalWalk(Address start, int direction, std::uint64_t maxCandidates)
 {
-    Address p = start;
-    for (std::uint64_t i = 0; i < maxCandidates; ++i) {
-        if (readByteGuarded(p))
-            return p;
-        p = direction > 0 ? p + BLOCK_BYTES : p - BLOCK_BYTES;
-    }
-    return std::nullopt;
+    return literalWalk(start, direction, maxCandidates, [](Address a) { return readByteGuarded(a).has_value(); });
 }
 
 // Candidates from `start` to `end`, either way: the literal walk's bound when
@@ -37,28 +28,6 @@ inline std::uint64_t candidatesTo(Address start, Address end, int direction)
 {
     return (direction > 0 ? end - start : start - end) / BLOCK_BYTES + 1;
 }
-
-// std::cout's text while it lives, and whether it was flushed.
-class CapturedOutput : private std::stringbuf {
-public:
-    CapturedOutput() : previous_(std::cout.rdbuf(this)) {}
-    ~CapturedOutput() override { std::cout.rdbuf(previous_); }
-    CapturedOutput(const CapturedOutput&) = delete;
-    CapturedOutput& operator=(const CapturedOutput&) = delete;
-
-    std::string text() const { return str(); }
-    // What had been written at the last flush.
-    const std::string& flushed() const { return flushed_; }
-
-private:
-    int sync() override
-    {
-        flushed_ = str();
-        return 0;
-    }
-    std::streambuf* previous_;
-    std::string flushed_;
-};
 
 // The scan as Insert and Delete call it, its message kept off the test's output.
 inline Address scan(Address start, int direction)

@@ -3,7 +3,6 @@
 // this test's own memory whose every other byte must stay as it was.
 
 #include "probe/write_prompt.h"
-#include "support/prompt_texts.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -13,11 +12,14 @@
 #include <array>
 #include <cstdint>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 
-namespace {
+#include "support/prompt_texts.h"
+#include "support/stdin_from.h"
 
+namespace {
 
 constexpr unsigned char FILL = 0xa5;
 constexpr unsigned ROW = 3;
@@ -30,33 +32,8 @@ class PromptWrite : public ::testing::Test {
 protected:
     void SetUp() override { memory_.fill(FILL); }
 
-    void TearDown() override
-    {
-        if (savedStdin_ >= 0) {
-            ::dup2(savedStdin_, STDIN_FILENO);
-            ::close(savedStdin_);
-        }
-    }
-
-    void keys(const std::string& bytes)
-    {
-        savedStdin_ = ::dup(STDIN_FILENO);
-        int fds[2];
-        ASSERT_EQ(::pipe(fds), 0);
-        ASSERT_EQ(::write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-        ::close(fds[1]);
-        ::dup2(fds[0], STDIN_FILENO);
-        ::close(fds[0]);
-    }
-
-    static std::string unreadKeys()
-    {
-        std::string left;
-        char c = 0;
-        while (::read(STDIN_FILENO, &c, 1) == 1)
-            left += c;
-        return left;
-    }
+    void keys(const std::string& bytes) { stdin_.emplace(bytes); }
+    static std::string unreadKeys() { return StdinFrom::rest(); }
 
     // One W at `blockStart`'s (ROW, COL); what it wrote to the screen.
     std::string prompt(std::istream& values, Address blockStart)
@@ -86,7 +63,7 @@ protected:
     }
 
     std::array<unsigned char, 16 + BLOCK_BYTES + 16> memory_{};
-    int savedStdin_ = -1;
+    std::optional<StdinFrom> stdin_;
 };
 
 // What the user types, for std::cin. Its state belongs to its source: a new

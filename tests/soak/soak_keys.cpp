@@ -1,7 +1,6 @@
 #include "soak_keys.h"
 
-#include <fstream>
-#include <sstream>
+#include "support/terminal_keys.h"
 
 namespace {
 
@@ -49,21 +48,8 @@ const KeyTable& keyTable()
 {
     static const KeyTable table = [] {
         KeyTable t;
-        std::ifstream in(GLEANHEX_TEST_DATA "/terminal-keys.tsv");
-        for (std::string row; std::getline(in, row);) {
-            if (row.empty() || row[0] == '#')
-                continue;
-            std::istringstream fields(row);
-            std::string terminal, mode, key, hex, bytes;
-            std::getline(fields, terminal, '\t');
-            std::getline(fields, mode, '\t');
-            std::getline(fields, key, '\t');
-            std::getline(fields, hex);
-            std::istringstream hexes(hex);
-            for (std::string h; hexes >> h;)
-                bytes += static_cast<char>(std::stoi(h, nullptr, 16));
-            t[key].push_back(bytes);
-        }
+        for (const TerminalKey& row : terminalKeys())
+            t[row.key].push_back(row.bytes);
         return t;
     }();
     return table;

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "support/proc_maps.h"
 #include "support/screen.h"
 
 struct SessionOptions {
@@ -66,14 +67,3 @@ private:
 
 // Same modes as far as a user can tell: flags and the special characters in use.
 bool sameModes(const termios& a, const termios& b);
-
-// The mappings of a live process, from /proc/PID/maps.
-struct Mapping {
-    unsigned long long start;
-    unsigned long long end;
-    std::string perms;
-    std::string name;
-};
-std::vector<Mapping> mappingsOf(pid_t pid);
-// Where the mapping called `name` ends; 0 if there is none.
-unsigned long long mappingEnd(pid_t pid, const std::string& name);

@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "console/console.h"
+#include "support/constants.h"
 #include "view_screen.h"
 
 namespace {
 
-constexpr Address TOP = ~Address{0};
 constexpr Address HALF = Address{1} << (sizeof(Address) * 8 - 1);
 
 // Where each part of the screen lies.
