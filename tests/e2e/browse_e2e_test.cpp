@@ -10,10 +10,12 @@
 
 #include "common/sanitizers.h"
 #include "support/e2e_support.h"
+#include "support/prompt_texts.h"
 #include "support/terminal_keys.h"
 
 namespace {
 
+using namespace xterm;
 using std::chrono::milliseconds;
 
 // Terminal and mode -> key name -> bytes.
@@ -25,31 +27,6 @@ KeyTable loadKeys()
     for (const TerminalKey& row : terminalKeys())
         table[row.terminal + "/" + row.mode][row.key] = row.bytes;
     return table;
-}
-
-const std::string UP = "\x1b[A", DOWN = "\x1b[B", RIGHT = "\x1b[C", LEFT = "\x1b[D";
-const std::string PAGE_UP = "\x1b[5~", PAGE_DOWN = "\x1b[6~", HOME = "\x1b[H";
-
-void expectCleanScreen(const PtySession& s)
-{
-    EXPECT_TRUE(s.screen().violations().empty()) << "control code reached the terminal: " << s.screen().violations().front();
-}
-
-// Sends keys and waits for the frame each of them draws.
-void press(PtySession& s, const std::string& keys, int frames = 1)
-{
-    s.send(keys);
-    for (int i = 0; i < frames; ++i)
-        ASSERT_TRUE(s.nextFrame()) << "no frame after keys; screen:\n" << s.screen().text();
-}
-
-void expectEndedCleanly(PtySession& s)
-{
-    const int status = s.waitExit();
-    ASSERT_NE(status, -1) << "still running";
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
-    EXPECT_TRUE(sameModes(s.modes(), s.modesAtStart()));
-    expectCleanScreen(s);
 }
 
 bool inMapping(pid_t pid, unsigned long long address, const std::string& name)
@@ -89,8 +66,7 @@ TEST(BrowseScreen, MainframeStartsAtWelcomeHome)
     EXPECT_FALSE(highlighted(s, FIRST_GRID_ROW, hexColumn(s, 0, 1)));
     EXPECT_EQ(s.screen().cell(0, 0).fg, 93);  // frame colour
     EXPECT_EQ(s.screen().cell(FIRST_GRID_ROW + 3, 0).fg, 97);
-    s.send("x");
-    expectEndedCleanly(s);
+    quit(s);
 }
 
 class IgnoredArguments : public testing::TestWithParam<std::vector<std::string>> {};
@@ -116,16 +92,15 @@ INSTANTIATE_TEST_SUITE_P(Browse, IgnoredArguments,
 TEST(BrowseScreen, UsageComesFirstThenMainframe)
 {
     PtySession s({{"-?", "-mainframe"}});
-    ASSERT_TRUE(s.waitForText("Press any key to continue . . ."));
-    EXPECT_EQ(s.line(0), "Usage: To try to start you out near main()'s stack frame, use '-mainframe'");
-    EXPECT_EQ(s.line(1), "This will point to a local variable (a char array) in main()");
+    ASSERT_TRUE(s.waitForText(PAUSE_LINE));
+    EXPECT_EQ(s.line(0), USAGE_LINES[0]);
+    EXPECT_EQ(s.line(1), USAGE_LINES[1]);
     EXPECT_EQ(s.framesSeen(), 0);
     s.send(DOWN);  // a whole sequence is one key: nothing of it is left to act on
     ASSERT_TRUE(s.nextFrame());
     EXPECT_NE(s.line(FIRST_GRID_ROW).find("[Welcome Home]"), std::string::npos);
     EXPECT_EQ(selectedShown(s), blockStartShown(s));
-    s.send("x");
-    expectEndedCleanly(s);
+    quit(s);
 }
 
 TEST(BrowseScreen, MainframeBeforeUsageSkipsIt)
@@ -134,8 +109,7 @@ TEST(BrowseScreen, MainframeBeforeUsageSkipsIt)
     ASSERT_TRUE(s.nextFrame());
     EXPECT_EQ(s.output().find("Usage"), std::string::npos);
     EXPECT_NE(s.line(FIRST_GRID_ROW).find("[Welcome Home]"), std::string::npos);
-    s.send("x");
-    expectEndedCleanly(s);
+    quit(s);
 }
 
 TEST(BrowseKeys, ArrowsWrapWithEveryTerminalsSequences)
@@ -162,8 +136,7 @@ TEST(BrowseKeys, ArrowsWrapWithEveryTerminalsSequences)
         EXPECT_EQ(selectedShown(s), start);
         EXPECT_EQ(blockStartShown(s), start);
     }
-    s.send("x");
-    expectEndedCleanly(s);
+    quit(s);
 }
 
 TEST(BrowseKeys, PagingAndHomeWithEveryTerminalsSequences)
@@ -187,8 +160,7 @@ TEST(BrowseKeys, PagingAndHomeWithEveryTerminalsSequences)
         EXPECT_EQ(selectedShown(s), start);
         EXPECT_EQ(distanceShown(s), 0U);
     }
-    s.send("x");
-    expectEndedCleanly(s);
+    quit(s);
 }
 
 TEST(BrowseScreen, UnreadableBytesPastTheStackShowAsFill)
@@ -200,7 +172,7 @@ TEST(BrowseScreen, UnreadableBytesPastTheStackShowAsFill)
     ASSERT_GT(stackEnd, start);
     // The last block that still starts inside the stack mapping.
     const unsigned long long count = (stackEnd - start - 1) / 240;
-    press(s, repeated(PAGE_DOWN, count), static_cast<int>(count));
+    pageDown(s, count);
     const unsigned long long block = blockStartShown(s);
     ASSERT_EQ(block, start + 240 * count);
     ASSERT_LT(block, stackEnd);
@@ -212,8 +184,7 @@ TEST(BrowseScreen, UnreadableBytesPastTheStackShowAsFill)
         }
     }
     expectCleanScreen(s);
-    s.send("x");
-    expectEndedCleanly(s);
+    quit(s);
 }
 
 TEST(BrowseKeys, KeysThatMeanNothingOnlyRedraw)
@@ -230,8 +201,7 @@ TEST(BrowseKeys, KeysThatMeanNothingOnlyRedraw)
     EXPECT_EQ(s.framesSeen(), 5);
     EXPECT_EQ(textOfOwnBytes(s, static_cast<unsigned>(WELCOME.size())), before);
     EXPECT_EQ(s.waitExit(milliseconds(100)), -1) << "ended by a key that should do nothing";
-    s.send("x");
-    expectEndedCleanly(s);
+    quit(s);
 }
 
 TEST(BrowseKeys, BurstOfSequencesIsDecodedWhole)
@@ -246,8 +216,7 @@ TEST(BrowseKeys, BurstOfSequencesIsDecodedWhole)
         burst += "\x1bOC";
     press(s, burst, 23);
     EXPECT_EQ(selectedShown(s), start + 5 * 16 + 3);
-    s.send("x");
-    expectEndedCleanly(s);
+    quit(s);
 }
 
 TEST(BrowseEnd, QuitKeysRestoreTheTerminal)

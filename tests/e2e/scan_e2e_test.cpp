@@ -12,17 +12,7 @@
 
 namespace {
 
-// What every terminal in the key table sends for these keys.
-const std::string INSERT = "\x1b[2~", DELETE = "\x1b[3~";
-const std::string PAGE_UP = "\x1b[5~", PAGE_DOWN = "\x1b[6~", DOWN = "\x1b[B", RIGHT = "\x1b[C";
-
-void press(PtySession& s, const std::string& keys, int frames = 1)
-{
-    s.send(keys);
-    for (int i = 0; i < frames; ++i)
-        ASSERT_TRUE(s.nextFrame()) << "no frame after keys; screen:\n" << s.screen().text();
-}
-
+using namespace xterm;
 const Mapping* mappingAt(const std::vector<Mapping>& maps, unsigned long long a)
 {
     for (const Mapping& m : maps)
@@ -64,7 +54,7 @@ TEST(ScanKeys, DeleteLandsWhereTheMapSaysAndInsertGoesBackToHomesMapping)
 
     // Page down to the first block that starts past the mapping's end.
     const int count = static_cast<int>((heap->end - home + 239) / 240);
-    press(s, repeated(PAGE_DOWN, static_cast<unsigned long long>(count)), count);
+    pageDown(s, static_cast<unsigned long long>(count));
     const unsigned long long outside = home + 240ULL * static_cast<unsigned long long>(count);
     ASSERT_EQ(blockStartShown(s), outside);
     const std::vector<Mapping> paged = mappingsOf(s.pid());

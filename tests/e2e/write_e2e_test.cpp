@@ -9,15 +9,14 @@
 #include <string>
 
 #include "support/e2e_support.h"
+#include "support/prompt_texts.h"
 
 namespace {
 
+using namespace xterm;
 using std::chrono::milliseconds;
 
-const std::string DOWN = "\x1b[B", RIGHT = "\x1b[C", PAGE_DOWN = "\x1b[6~";
 constexpr int PROMPT_ROW = ADDRESS_ROW + 1;
-const std::string PROMPT_TEXT = "Enter byte value (in decimal, 0-255, any invalid value (such as -1) will abort)";
-const std::string PAUSE_TEXT = "Press any key to continue . . .";
 
 std::string hexCell(const PtySession& s, int r, int c)
 {
@@ -43,19 +42,10 @@ bool keyMode(const termios& t)
 void openPrompt(PtySession& s)
 {
     s.send("w");
-    ASSERT_TRUE(s.waitForText("Byte Value:")) << s.screen().text();
-    EXPECT_EQ(s.line(PROMPT_ROW), PROMPT_TEXT);
-    EXPECT_EQ(s.line(PROMPT_ROW + 1), "Byte Value:");
+    ASSERT_TRUE(s.waitForText(VALUE_LABEL)) << s.screen().text();
+    EXPECT_EQ(s.line(PROMPT_ROW), PROMPT_LINE);
+    EXPECT_EQ(s.line(PROMPT_ROW + 1), VALUE_LABEL);
     ASSERT_TRUE(s.waitUntil([&] { return lineMode(s.modes()); })) << "no echo or line editing for the value";
-}
-
-void expectCleanEnd(PtySession& s)
-{
-    const int status = s.waitExit();
-    ASSERT_NE(status, -1) << "still running";
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
-    EXPECT_TRUE(sameModes(s.modes(), s.modesAtStart()));
-    EXPECT_TRUE(s.screen().violations().empty()) << s.screen().violations().front();
 }
 
 TEST(WriteByte, TypedValueIsEchoedEditedAndShownInGridAndPanel)
@@ -84,8 +74,7 @@ TEST(WriteByte, TypedValueIsEchoedEditedAndShownInGridAndPanel)
     ASSERT_TRUE(s.nextFrame());
     EXPECT_EQ(hexCell(s, 0, 1), "ff");
     EXPECT_EQ(hexCell(s, 0, 0), "41");
-    s.send("x");
-    expectCleanEnd(s);
+    quit(s);
 }
 
 TEST(WriteByte, InvalidValueIsReportedThenPausesAndChangesNothing)
@@ -96,18 +85,17 @@ TEST(WriteByte, InvalidValueIsReportedThenPausesAndChangesNothing)
         SCOPED_TRACE(entry);
         openPrompt(s);
         s.send(std::string(entry) + "\r");
-        ASSERT_TRUE(s.waitForText(PAUSE_TEXT));
+        ASSERT_TRUE(s.waitForText(PAUSE_LINE));
         EXPECT_EQ(s.line(PROMPT_ROW + 2), "");
-        EXPECT_EQ(s.line(PROMPT_ROW + 3), "Value is invalid, aborting.");
-        EXPECT_EQ(s.line(PROMPT_ROW + 4), PAUSE_TEXT);
+        EXPECT_EQ(s.line(PROMPT_ROW + 3), INVALID_LINE);
+        EXPECT_EQ(s.line(PROMPT_ROW + 4), PAUSE_LINE);
         EXPECT_TRUE(keyMode(s.modes())) << "the pause takes a single key";
         EXPECT_EQ(s.waitExit(milliseconds(50)), -1);
         s.send("q");
         ASSERT_TRUE(s.nextFrame());
         EXPECT_EQ(s.line(PANEL_ROW), "Selected Byte: [[] HEX:5b Decimal: 91");
     }
-    s.send("x");
-    expectCleanEnd(s);
+    quit(s);
 }
 
 TEST(WriteByte, UnmappedMemoryReportsWriteFailed)
@@ -122,23 +110,20 @@ TEST(WriteByte, UnmappedMemoryReportsWriteFailed)
     const unsigned long long block = start + 240 * count;
     for (const Mapping& m : mappingsOf(s.pid()))
         ASSERT_FALSE(block < m.end && m.start < block + 240) << "the gap above the stack is mapped: " << m.name;
-    s.send(repeated(PAGE_DOWN, count));
-    for (unsigned long long i = 0; i < count; ++i)
-        ASSERT_TRUE(s.nextFrame());
+    pageDown(s, count);
     ASSERT_EQ(blockStartShown(s), block);
     EXPECT_EQ(hexCell(s, 0, 0), "3f");
     EXPECT_EQ(s.line(PANEL_ROW), "Selected Byte: [?] HEX:3f Decimal: 63");
 
     openPrompt(s);
     s.send("65\r");
-    ASSERT_TRUE(s.waitForText(PAUSE_TEXT));
-    EXPECT_EQ(s.line(PROMPT_ROW + 3), "Write failed");
-    EXPECT_EQ(s.line(PROMPT_ROW + 4), PAUSE_TEXT);
+    ASSERT_TRUE(s.waitForText(PAUSE_LINE));
+    EXPECT_EQ(s.line(PROMPT_ROW + 3), FAILED_LINE);
+    EXPECT_EQ(s.line(PROMPT_ROW + 4), PAUSE_LINE);
     s.send(" ");
     ASSERT_TRUE(s.nextFrame());
     EXPECT_EQ(hexCell(s, 0, 0), "3f");
-    s.send("x");
-    expectCleanEnd(s);
+    quit(s);
 }
 
 TEST(WriteByte, TextAfterTheValueIsNeverTakenAsKeys)
@@ -154,8 +139,8 @@ TEST(WriteByte, TextAfterTheValueIsNeverTakenAsKeys)
     EXPECT_EQ(s.waitExit(milliseconds(100)), -1) << "the x on the value line ended the program";
     // The rest of that line is what the next W reads: not a number, so rejected at once.
     s.send("w");
-    ASSERT_TRUE(s.waitForText(PAUSE_TEXT));
-    EXPECT_EQ(s.line(PROMPT_ROW + 2), "Value is invalid, aborting.");
+    ASSERT_TRUE(s.waitForText(PAUSE_LINE));
+    EXPECT_EQ(s.line(PROMPT_ROW + 2), INVALID_LINE);
     s.send("q");
     ASSERT_TRUE(s.nextFrame());
     // Its line went with it: the next W waits for a new value.
@@ -163,8 +148,7 @@ TEST(WriteByte, TextAfterTheValueIsNeverTakenAsKeys)
     s.send("8\r");
     ASSERT_TRUE(s.nextFrame());
     EXPECT_EQ(hexCell(s, 0, 0), "08");
-    s.send("x");
-    expectCleanEnd(s);
+    quit(s);
 }
 
 TEST(WriteByte, PipedValueLineLeavesTheKeysAfterItAlone)
@@ -178,11 +162,10 @@ TEST(WriteByte, PipedValueLineLeavesTheKeysAfterItAlone)
         ASSERT_TRUE(s.nextFrame());
     EXPECT_EQ(selectedShown(s), start + 16);
     EXPECT_EQ(hexCell(s, 0, 0), "42");
-    EXPECT_NE(s.output().find("Value is invalid, aborting."), std::string::npos);
+    EXPECT_NE(s.output().find(INVALID_LINE), std::string::npos);
     EXPECT_FALSE(s.nextFrame(milliseconds(200))) << "something on a value line acted as a key";
     EXPECT_EQ(s.waitExit(milliseconds(50)), -1);
-    s.send("x");
-    expectCleanEnd(s);
+    quit(s);
 }
 
 TEST(WriteByte, EscapeByteWrittenIntoMemoryIsShownNotSent)
@@ -197,8 +180,7 @@ TEST(WriteByte, EscapeByteWrittenIntoMemoryIsShownNotSent)
     EXPECT_EQ(charCell(s, 0, 0), "\xe2\x86\x90");
     EXPECT_EQ(charCell(s, 0, 1), "W") << "the rest of the row where it was";
     EXPECT_TRUE(s.screen().violations().empty()) << s.screen().violations().front();
-    s.send("x");
-    expectCleanEnd(s);
+    quit(s);
 }
 
 TEST(WriteByte, EndOfInputAtThePromptEndsTheProgram)
@@ -207,19 +189,19 @@ TEST(WriteByte, EndOfInputAtThePromptEndsTheProgram)
     ASSERT_TRUE(s.nextFrame());
     openPrompt(s);
     s.send("\x04");  // Ctrl-D at the start of the line
-    expectCleanEnd(s);
-    const size_t invalid = s.output().find("Value is invalid, aborting.");
+    expectEndedCleanly(s);
+    const size_t invalid = s.output().find(INVALID_LINE);
     EXPECT_NE(invalid, std::string::npos);
-    EXPECT_NE(s.output().find(PAUSE_TEXT, invalid), std::string::npos);
+    EXPECT_NE(s.output().find(PAUSE_LINE, invalid), std::string::npos);
     EXPECT_NE(s.screen().text().find("Goodbye"), std::string::npos);
 
     PtySession piped({.args = {"-mainframe"}, .pipedKeys = true});
     ASSERT_TRUE(piped.nextFrame());
     piped.send("w");
-    ASSERT_TRUE(piped.waitForText("Byte Value:"));
+    ASSERT_TRUE(piped.waitForText(VALUE_LABEL));
     piped.closeKeys();
-    expectCleanEnd(piped);
-    EXPECT_NE(piped.output().find("Value is invalid, aborting."), std::string::npos);
+    expectEndedCleanly(piped);
+    EXPECT_NE(piped.output().find(INVALID_LINE), std::string::npos);
     EXPECT_NE(piped.screen().text().find("Goodbye"), std::string::npos);
 }
 

@@ -6,8 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstring>
-
 #include "support/e2e_support.h"
 #include "soak_session.h"
 
@@ -67,16 +65,16 @@ void SoakRun::write()
     const std::size_t mark = session_.output().size();
     ++stats_.keys;
     send("W", pick(rng_, 2) == 0 ? "w" : "W");
-    wait("Byte Value:");
+    wait(VALUE_LABEL);
     if (!typed.empty()) {
         if (!session_.waitUntil([&] { return lineMode(session_.modes()); }, KEY_WAIT))
             throw SoakFailure("the prompt never took a line");
         send("value line", typed + "\r");
     }
     const bool stores = e.value && *e.value <= 255 && home;
-    const char* message = !e.value || *e.value > 255 ? "Value is invalid, aborting." : home ? nullptr : "Write failed";
+    const std::string* message = !e.value || *e.value > 255 ? &INVALID_LINE : home ? nullptr : &FAILED_LINE;
     if (message != nullptr) {
-        wait(PAUSE_TEXT);
+        wait(PAUSE_LINE);
         const KeyPress k = anyKey(rng_);
         ++stats_.keys;
         send("pause key " + k.name, k.bytes);
@@ -84,9 +82,9 @@ void SoakRun::write()
     }
     frames(1);
     const std::string said = session_.output().substr(mark);
-    for (const char* text : {"Value is invalid, aborting.", "Write failed"})
-        if ((said.find(text) != std::string::npos) != (message != nullptr && std::strcmp(text, message) == 0))
-            throw SoakFailure(std::string("wrong message after the entry (about \"") + text + "\")");
+    for (const std::string* text : {&INVALID_LINE, &FAILED_LINE})
+        if ((said.find(*text) != std::string::npos) != (message == text))
+            throw SoakFailure("wrong message after the entry (about \"" + *text + "\")");
     if (stores) {
         expected_[target - home_] = static_cast<char>(*e.value);
         ++stats_.stored;
@@ -132,14 +130,14 @@ void SoakRun::endWithSignal()
     if (how >= 2) {
         // Into the prompt, or on to the pause after an entry that is no value.
         send("W", "w");
-        wait("Byte Value:");
+        wait(VALUE_LABEL);
         if (blank(rest_)) {
             if (!session_.waitUntil([&] { return lineMode(session_.modes()); }, KEY_WAIT))
                 throw SoakFailure("the prompt never took a line");
             send("partial entry", how == 5 ? "-5x\r" : std::to_string(pick(rng_, 300)).substr(0, pick(rng_, 3)));
         }
         if (how == 5 || !blank(rest_))
-            wait(PAUSE_TEXT);
+            wait(PAUSE_LINE);
     }
     switch (how) {
     case 0: ::kill(session_.pid(), SIGTERM); return expectTerminalBack(false, SIGTERM);

@@ -170,7 +170,7 @@ void SoakRun::scan()
     ++stats_.scans;
     send(k.name, k.bytes);
     frames(1, SCAN_WAIT);
-    if (session_.output().find("Scanning for accessible memory", mark) == std::string::npos)
+    if (session_.output().find(SCAN_MESSAGE, mark) == std::string::npos)
         throw SoakFailure("a scan without its message");
     const Address found = blockStartShown(session_);
     bool readable = found == blockStart_;

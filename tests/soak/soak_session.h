@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/e2e_support.h"
+#include "support/prompt_texts.h"
 #include "soak_keys.h"
 #include "soak_run.h"
 
@@ -17,7 +18,6 @@ using namespace std::chrono_literals;
 constexpr auto KEY_WAIT = 5s;
 constexpr auto SCAN_WAIT = 20s;
 constexpr auto RUN_LIMIT = 60s;
-const std::string PAUSE_TEXT = "Press any key to continue . . .";
 
 struct SoakFailure : std::runtime_error {
     using std::runtime_error::runtime_error;

@@ -1,5 +1,9 @@
 #include "support/e2e_support.h"
 
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
 #include <string_view>
 #include <vector>
 
@@ -54,4 +58,36 @@ std::string textOfOwnBytes(const PtySession& s, unsigned kept)
         text += line + "\n";
     }
     return text;
+}
+
+void press(PtySession& s, const std::string& keys, int frames)
+{
+    s.send(keys);
+    for (int i = 0; i < frames; ++i)
+        ASSERT_TRUE(s.nextFrame()) << "no frame after keys; screen:\n" << s.screen().text();
+}
+
+void pageDown(PtySession& s, unsigned long long count)
+{
+    press(s, repeated(xterm::PAGE_DOWN, count), static_cast<int>(count));
+}
+
+void expectCleanScreen(const PtySession& s)
+{
+    EXPECT_TRUE(s.screen().violations().empty()) << "control code reached the terminal: " << s.screen().violations().front();
+}
+
+void expectEndedCleanly(PtySession& s)
+{
+    const int status = s.waitExit();
+    ASSERT_NE(status, -1) << "still running";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    EXPECT_TRUE(sameModes(s.modes(), s.modesAtStart()));
+    expectCleanScreen(s);
+}
+
+void quit(PtySession& s)
+{
+    s.send("x");
+    expectEndedCleanly(s);
 }

@@ -28,6 +28,25 @@ inline unsigned long long distanceShown(const PtySession& s)
     return numberAfter(s, HEADER_ROW, " (", 10);
 }
 
+// What xterm sends for the keys the tests press most.
+namespace xterm {
+inline const std::string UP = "\x1b[A", DOWN = "\x1b[B", RIGHT = "\x1b[C", LEFT = "\x1b[D";
+inline const std::string PAGE_UP = "\x1b[5~", PAGE_DOWN = "\x1b[6~", HOME = "\x1b[H";
+inline const std::string INSERT = "\x1b[2~", DELETE = "\x1b[3~";
+}  // namespace xterm
+
+// Sends keys and waits for the frames they draw.
+void press(PtySession& s, const std::string& keys, int frames = 1);
+// `count` blocks on, one frame each.
+void pageDown(PtySession& s, unsigned long long count);
+
+// No control code reached the terminal.
+void expectCleanScreen(const PtySession& s);
+// The program ended by itself, with status 0, and gave the terminal back.
+void expectEndedCleanly(PtySession& s);
+// X, and the program ends cleanly.
+void quit(PtySession& s);
+
 // `key` sent `count` times in one write, as key repeat delivers it.
 inline std::string repeated(const std::string& key, unsigned long long count)
 {
