@@ -166,9 +166,7 @@ TEST(BrowseKeys, PagingAndHomeWithEveryTerminalsSequences)
 TEST(BrowseScreen, UnreadableBytesPastTheStackShowAsFill)
 {
     PtySession s({{"-mainframe"}});
-    ASSERT_TRUE(s.nextFrame());
-    const unsigned long long start = blockStartShown(s);
-    const unsigned long long stackEnd = mappingEnd(s.pid(), "[stack]");
+    const auto [start, stackEnd] = stackHome(s);
     ASSERT_GT(stackEnd, start);
     // The last block that still starts inside the stack mapping.
     const unsigned long long count = (stackEnd - start - 1) / 240;

@@ -101,9 +101,7 @@ TEST(WriteByte, InvalidValueIsReportedThenPausesAndChangesNothing)
 TEST(WriteByte, UnmappedMemoryReportsWriteFailed)
 {
     PtySession s({{"-mainframe"}});
-    ASSERT_TRUE(s.nextFrame());
-    const unsigned long long start = blockStartShown(s);
-    const unsigned long long stackEnd = mappingEnd(s.pid(), "[stack]");
+    const auto [start, stackEnd] = stackHome(s);
     ASSERT_GT(stackEnd, start);
     // The first block wholly above the stack.
     const unsigned long long count = (stackEnd - start + 239) / 240;

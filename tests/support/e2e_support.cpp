@@ -91,3 +91,10 @@ void quit(PtySession& s)
     s.send("x");
     expectEndedCleanly(s);
 }
+
+StackHome stackHome(PtySession& s)
+{
+    if (!s.nextFrame())
+        return {};
+    return {blockStartShown(s), mappingEnd(s.pid(), "[stack]")};
+}

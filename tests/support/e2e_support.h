@@ -28,6 +28,14 @@ inline unsigned long long distanceShown(const PtySession& s)
     return numberAfter(s, HEADER_ROW, " (", 10);
 }
 
+// Where a -mainframe session's first frame starts, and where the stack mapping
+// that holds it ends; 0 for what did not come.
+struct StackHome {
+    unsigned long long block = 0;
+    unsigned long long stackEnd = 0;
+};
+StackHome stackHome(PtySession& s);
+
 // What xterm sends for the keys the tests press most.
 namespace xterm {
 inline const std::string UP = "\x1b[A", DOWN = "\x1b[B", RIGHT = "\x1b[C", LEFT = "\x1b[D";
