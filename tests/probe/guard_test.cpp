@@ -1,5 +1,6 @@
 // Guarded one-byte access and the block snapshot over every kind of memory a
-// user can page into, and the guard's manners towards the rest of the process.
+// user can page into, and the guard's manners towards the rest of the process
+// and towards AddressSanitizer.
 
 #include "probe/guard.h"
 
@@ -13,10 +14,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "common/sanitizers.h"
 #include "probe/snapshot.h"
 #include "support/constants.h"
+
+#if GLEANHEX_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
 
 namespace {
 
@@ -234,6 +240,62 @@ TEST(GuardDeathTest, ForeignFaultStillKillsWithoutAnEarlierHandler)
 #else
     EXPECT_EXIT(faultOutsideTheGuard(false), ::testing::KilledBySignal(SIGSEGV), "");
 #endif
+}
+
+// The guarded accesses are the one place that touches arbitrary bytes on
+// purpose, and they are assembly, so AddressSanitizer never checks them:
+// browsing across its redzones and freed blocks must read bytes, not stop the
+// program with a report. Everything else stays instrumented. Without the
+// sanitizer there is no redzone to read, only a neighbour to damage.
+class GuardUnderSanitizer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!GLEANHEX_ASAN)
+            GTEST_SKIP() << "built without AddressSanitizer";
+    }
+
+    static bool poisoned([[maybe_unused]] const void* p)
+    {
+#if GLEANHEX_ASAN
+        return __asan_address_is_poisoned(p) != 0;
+#else
+        return false;
+#endif
+    }
+    static Address at(const void* p) { return reinterpret_cast<Address>(p); }
+};
+
+TEST_F(GuardUnderSanitizer, ReadsAHeapRedzoneWithoutAReport)
+{
+    const std::unique_ptr<char> block(new char('h'));
+    const char* const past = block.get() + 1;
+    ASSERT_TRUE(poisoned(past));
+    EXPECT_EQ(readByteGuarded(at(block.get())), 'h');
+    EXPECT_TRUE(readByteGuarded(at(past)).has_value());
+    // What the default home block looks like on screen: itself and its neighbours.
+    const Snapshot around = snapshotBlock(at(block.get()) - 112);
+    EXPECT_EQ(around[7][0], 'h');
+}
+
+TEST_F(GuardUnderSanitizer, WritesIntoARedzoneWithoutAReport)
+{
+    const std::unique_ptr<char> block(new char('h'));
+    char* const past = block.get() + 1;
+    ASSERT_TRUE(poisoned(past));
+    ASSERT_TRUE(writeByteGuarded(at(past), 0x5a));
+    EXPECT_EQ(readByteGuarded(at(past)), 0x5a);
+    EXPECT_EQ(*block, 'h');
+}
+
+TEST_F(GuardUnderSanitizer, ReadsAFreedBlockWithoutAReport)
+{
+    char* freed = new char[32];
+    const Address address = at(freed);
+    delete[] freed;
+    ASSERT_TRUE(poisoned(reinterpret_cast<const void*>(address)));
+    for (Address a = address; a < address + 32; ++a)
+        EXPECT_TRUE(readByteGuarded(a).has_value());
 }
 
 }  // namespace
