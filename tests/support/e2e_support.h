@@ -5,11 +5,6 @@
 
 #include "support/pty_session.h"
 
-// Screen rows of a frame drawn from the top of a fresh screen.
-constexpr int HEADER_ROW = 0;
-constexpr int FIRST_GRID_ROW = 2;
-constexpr int PANEL_ROW = 21;
-constexpr int ADDRESS_ROW = 22;
 
 // The number after `prefix` on `row`, read in `base`; -1 if it is not there.
 unsigned long long numberAfter(const PtySession& s, int row, const std::string& prefix, int base = 16);

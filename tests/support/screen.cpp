@@ -1,9 +1,13 @@
 #include "support/screen.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
-Screen::Screen(int rows, int cols) : rows_(rows), cols_(cols), cells_(static_cast<size_t>(rows * cols)) {}
+Screen::Screen(int rows, int cols, Bytes bytes)
+    : rows_(rows), cols_(cols), bytes_(bytes), cells_(static_cast<size_t>(rows * cols))
+{
+}
 
 std::string Screen::line(int row) const
 {
@@ -15,6 +19,24 @@ std::string Screen::line(int row) const
             keep = out.size();
     }
     out.resize(keep);
+    return out;
+}
+
+int Screen::width(int row) const
+{
+    int width = 0;
+    for (int c = 0; c < cols_; ++c)
+        if (cell(row, c).written)
+            width = c + 1;
+    return width;
+}
+
+std::string Screen::shown(int row, int col, int count) const
+{
+    const int end = count < 0 ? width(row) : std::min(col + count, cols_);
+    std::string out;
+    for (int c = col; c < end; ++c)
+        out += cell(row, c).glyph;
     return out;
 }
 
@@ -52,6 +74,7 @@ void Screen::put(const std::string& glyph)
     c.glyph = glyph;
     c.fg = fg_;
     c.bg = bg_;
+    c.written = true;
     if (col_ + 1 < cols_)
         ++col_;
     else
@@ -60,16 +83,22 @@ void Screen::put(const std::string& glyph)
 
 void Screen::control(unsigned char byte)
 {
-    switch (byte) {
-    case '\r': col_ = 0; pendingWrap_ = false; break;
-    case '\n': lineFeed(); pendingWrap_ = false; break;
-    case '\b': if (col_ > 0) --col_; pendingWrap_ = false; break;
-    default: {
+    const bool fromTerminal = bytes_ == Bytes::FROM_TERMINAL;
+    if (byte == '\n') {
+        if (!fromTerminal)
+            col_ = 0;
+        lineFeed();
+    } else if (byte == '\r' && fromTerminal) {
+        col_ = 0;
+    } else if (byte == '\b' && fromTerminal) {
+        col_ = std::max(col_ - 1, 0);
+    } else {
         char name[16];
         std::snprintf(name, sizeof name, "C0 0x%02x", byte);
         violation(name);
+        return;
     }
-    }
+    pendingWrap_ = false;
 }
 
 void Screen::finishCsi(char final)
@@ -91,6 +120,7 @@ void Screen::finishCsi(char final)
         break;
     case 'J':
         if (params.empty() || params[0] == 0) {
+            ++clears_;
             for (int r = row_; r < rows_; ++r)
                 for (int c = (r == row_ ? col_ : 0); c < cols_; ++c)
                     cells_[static_cast<size_t>(r * cols_ + c)] = Cell{" ", fg_, bg_};

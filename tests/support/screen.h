@@ -1,22 +1,36 @@
 #pragma once
-// A small terminal screen model for end-to-end tests. It understands exactly
-// what a well-behaved gleanhex frame may contain (printable UTF-8, CR, LF,
-// backspace from the terminal's own echo, cursor home, erase, SGR) and records
-// anything else as a violation: a control code that reached the terminal.
+// A small terminal screen model. It understands exactly what a well-behaved
+// gleanhex frame may contain (printable UTF-8, line breaks, cursor home, erase,
+// SGR colours) and records anything else as a violation: a control code that
+// reached the terminal.
 
 #include <string>
 #include <string_view>
 #include <vector>
 
+// Screen rows of a frame drawn from the top of a fresh screen.
+constexpr int HEADER_ROW = 0;
+constexpr int FIRST_GRID_ROW = 2;
+constexpr int PANEL_ROW = 21;
+constexpr int ADDRESS_ROW = 22;
+constexpr int FRAME_ROWS = ADDRESS_ROW + 1;
+
 struct Cell {
     std::string glyph = " ";
     int fg = 0;  // SGR foreground in force when written (0: terminal default)
     int bg = 0;
+    bool written = false;  // since the last erase
 };
+
+// Where the bytes come from. A terminal behind a pseudo-terminal gets them after
+// the terminal driver, which turns a line feed into CR LF and echoes typed keys
+// with their backspaces. A program's own output comes before the driver: a line
+// feed is a new line, and no other control code may appear.
+enum class Bytes { FROM_TERMINAL, FROM_PROGRAM };
 
 class Screen {
 public:
-    Screen(int rows, int cols);
+    Screen(int rows, int cols, Bytes bytes = Bytes::FROM_TERMINAL);
 
     void feed(std::string_view bytes);
 
@@ -28,6 +42,12 @@ public:
     // The text of one row with trailing blanks removed.
     std::string line(int row) const;
     std::string text() const;
+    // Columns of a row up to its last written one.
+    int width(int row) const;
+    // The text of a row's cells from `col`, up to its width or `count` cells.
+    std::string shown(int row, int col = 0, int count = -1) const;
+    // How many times the screen was erased.
+    int clears() const { return clears_; }
     const std::vector<std::string>& violations() const { return violations_; }
     // The SGR colours currently in force.
     int fg() const { return fg_; }
@@ -42,6 +62,8 @@ private:
 
     int rows_;
     int cols_;
+    Bytes bytes_;
+    int clears_ = 0;
     int row_ = 0;
     int col_ = 0;
     bool pendingWrap_ = false;

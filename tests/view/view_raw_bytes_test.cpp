@@ -14,22 +14,13 @@
 
 namespace {
 
-constexpr std::size_t GRID_LINE = 2;
-constexpr std::size_t PANEL_LINE = 21;
-
 // Nothing but the console's own colour and clear sequences, the line breaks,
 // and printable characters.
 void expectOnlyPrintable(const Screen& screen)
 {
-    EXPECT_TRUE(screen.validUtf8);
-    EXPECT_EQ(screen.clears, 1);
-    for (const std::string& seq : screen.foreign)
-        ADD_FAILURE() << "escape sequence from memory on screen: " << ::testing::PrintToString(seq);
-    for (std::size_t line = 0; line < screen.chars.size(); ++line)
-        for (std::size_t i = 0; i < screen.chars.at(line).size(); ++i)
-            if (isControl(screen.chars.at(line)[i]))
-                ADD_FAILURE() << "control code " << static_cast<unsigned>(screen.chars.at(line)[i]) << " at line " << line
-                              << " character " << i;
+    EXPECT_EQ(screen.clears(), 1);
+    for (const std::string& what : screen.violations())
+        ADD_FAILURE() << "from memory on screen: " << what;
 }
 
 // Each grid row must be exactly as wide as its text claims: a cell that took
@@ -38,12 +29,17 @@ void expectGridColumns(const Screen& screen, Address blockStart)
 {
     const bool haveWidths = std::setlocale(LC_CTYPE, "C.UTF-8") != nullptr;
     for (unsigned r = 0; r < BLOCK_ROWS; ++r) {
-        const std::u32string& line = screen.chars.at(GRID_LINE + r);
+        const int row = FIRST_GRID_ROW + static_cast<int>(r);
         const std::size_t width = hex(blockStart + r * 16).size();
-        ASSERT_EQ(line.size(), width + 69) << "row " << r;
-        for (std::size_t i = 0; haveWidths && i < line.size(); ++i)
-            EXPECT_EQ(::wcwidth(static_cast<wchar_t>(line[i])), 1)
-                << "row " << r << " character " << i << " U+" << std::hex << static_cast<unsigned>(line[i]);
+        ASSERT_EQ(screen.width(row), static_cast<int>(width + 69)) << "row " << r;
+        for (int i = 0; haveWidths && i < screen.width(row); ++i) {
+            const std::string& glyph = screen.cell(row, i).glyph;
+            wchar_t c = 0;
+            std::mbstate_t state{};
+            ASSERT_EQ(std::mbrtowc(&c, glyph.data(), glyph.size(), &state), glyph.size());
+            EXPECT_EQ(::wcwidth(c), 1) << "row " << r << " character " << i << " U+" << std::hex
+                                       << static_cast<unsigned>(c);
+        }
     }
     std::setlocale(LC_CTYPE, "C");
 }
@@ -63,14 +59,14 @@ TEST(ViewRawBytes, EscapeSequencesInMemoryStayInert)
     std::memcpy(block, hostile, sizeof hostile - 1);
     const Address b = reinterpret_cast<Address>(block);
 
-    const Screen screen = drawn(b, b, 0, 0);
+    const Screen screen = drawn(b, b, 0, 0).screen;
     expectOnlyPrintable(screen);
     expectGridColumns(screen, b);
     // The start of row 0 as a code page 437 console shows it.
-    EXPECT_EQ(toUtf8(screen.chars.at(GRID_LINE).substr(hex(b).size() + 53)), "\u2190\u00a2 \u2190]0;title \u2190[3");
-    EXPECT_EQ(screen.lines.at(PANEL_LINE), "Selected Byte: [\u2190] HEX:1b Decimal: 27");
-    EXPECT_EQ(drawn(b, b, 0, 1).lines.at(PANEL_LINE), "Selected Byte: [\u00a2] HEX:9b Decimal: 155");
-    EXPECT_EQ(drawn(b, b, 0, 2).lines.at(PANEL_LINE), "Selected Byte: [Bell] HEX:7 Decimal: 7");
+    EXPECT_EQ(screen.shown(FIRST_GRID_ROW, static_cast<int>(hex(b).size() + 53)), "\u2190\u00a2 \u2190]0;title \u2190[3");
+    EXPECT_EQ(screen.shown(PANEL_ROW), "Selected Byte: [\u2190] HEX:1b Decimal: 27");
+    EXPECT_EQ(drawn(b, b, 0, 1).screen.shown(PANEL_ROW), "Selected Byte: [\u00a2] HEX:9b Decimal: 155");
+    EXPECT_EQ(drawn(b, b, 0, 2).screen.shown(PANEL_ROW), "Selected Byte: [Bell] HEX:7 Decimal: 7");
 }
 
 TEST(ViewRawBytes, EveryByteValueShowsAsOneColumn)
@@ -79,13 +75,12 @@ TEST(ViewRawBytes, EveryByteValueShowsAsOneColumn)
     for (unsigned i = 0; i < sizeof bytes; ++i)
         bytes[i] = static_cast<unsigned char>(i);
     for (const Address b : {reinterpret_cast<Address>(bytes), reinterpret_cast<Address>(bytes + BLOCK_BYTES)}) {
-        const Screen screen = drawn(b, b, 0, 0);
+        const Screen screen = drawn(b, b, 0, 0).screen;
         expectOnlyPrintable(screen);
         expectGridColumns(screen, b);
     }
     // Printable ASCII shows as itself.
-    const Screen screen = drawn(reinterpret_cast<Address>(bytes + 32), 0, 0, 0);
-    const std::string& row = screen.lines.at(GRID_LINE);
+    const std::string row = drawn(reinterpret_cast<Address>(bytes + 32), 0, 0, 0).screen.shown(FIRST_GRID_ROW);
     EXPECT_EQ(row.substr(row.size() - 16), " !\"#$%&'()*+,-./");
 }
 
@@ -96,22 +91,15 @@ TEST(ViewRawBytes, EveryByteValueAsTheSelectedByte)
     for (unsigned v = 0; v < 256; ++v) {
         SCOPED_TRACE("value " + std::to_string(v));
         std::memset(block, static_cast<int>(v), sizeof block);
-        const Screen screen = drawn(b, b, 9, 4);
+        const Screen screen = drawn(b, b, 9, 4).screen;
         expectOnlyPrintable(screen);
-        const std::u32string& panel = screen.chars.at(PANEL_LINE);
-        const std::u32string tail = U"] HEX:" + [&] {
-            std::u32string digits;
-            for (const char c : hex(v))
-                digits += static_cast<char32_t>(c);
-            for (const char c : " Decimal: " + std::to_string(v))
-                digits += static_cast<char32_t>(c);
-            return digits;
-        }();
-        ASSERT_GT(panel.size(), 16 + tail.size());
+        const std::string panel = screen.shown(PANEL_ROW);
+        const std::string tail = "] HEX:" + hex(v) + " Decimal: " + std::to_string(v);
+        ASSERT_GT(screen.width(PANEL_ROW), static_cast<int>(16 + tail.size()));
         EXPECT_EQ(panel.substr(panel.size() - tail.size()), tail);
         const bool named = v == 0 || (v >= 7 && v <= 13);
         if (!named) {
-            EXPECT_EQ(panel.size(), 16 + 1 + tail.size()) << "the byte itself, as one character";
+            EXPECT_EQ(screen.width(PANEL_ROW), static_cast<int>(16 + 1 + tail.size())) << "the byte itself, as one character";
         }
     }
 }

@@ -1,33 +1,28 @@
 #pragma once
-// One drawn screen, as a terminal would take it: the text of each line and the
-// console attribute every character is shown in, decoded from the SGR
-// sequences in the stream.
+// One drawn screen, as a terminal would show it: drawBlock's output played
+// onto the shared screen model, and the console attribute of each character.
 
 #include <string>
 #include <vector>
 
 #include "common/block.h"
+#include "support/screen.h"
 
-struct Screen {
-    std::string raw;                      // every byte drawBlock wrote
-    std::vector<std::string> lines;       // text, UTF-8, without the console's own sequences
-    std::vector<std::u32string> chars;    // the same, one code point per character
-    std::vector<std::vector<int>> attrs;  // console attribute of each character, -1 unknown
-    int finalAttr = -1;                   // attribute left set at the end
-    int clears = 0;                       // erase-display sequences seen
-    std::vector<std::string> foreign;     // escape sequences the console itself never writes
-    bool validUtf8 = true;
+struct Drawn {
+    std::string raw;  // every byte drawBlock wrote
+    Screen screen;
 };
 
-Screen decodeScreen(const std::string& raw);
-
 // drawBlock's output, captured from std::cout, whose formatting it leaves as it found it.
-Screen drawn(Address blockStart, Address home, unsigned row, unsigned col);
+Drawn drawn(Address blockStart, Address home, unsigned row, unsigned col);
 
-// Characters that would act on a terminal rather than show: C0, DEL and C1.
-bool isControl(char32_t c);
+// Every row of the frame, as written: trailing blanks too.
+std::vector<std::string> linesOf(const Screen& screen);
 
-std::string toUtf8(const std::u32string& text);
+// The console attribute a cell was written in, from its SGR colours; -1 for
+// the terminal's defaults.
+int attributeOf(int fg, int bg);
+inline int attributeOf(const Cell& cell) { return attributeOf(cell.fg, cell.bg); }
 
 // Lowercase hex without prefix or padding, as the screen shows addresses.
 std::string hex(Address a);

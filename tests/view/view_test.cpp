@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -21,15 +20,10 @@ namespace {
 
 constexpr Address HALF = Address{1} << (sizeof(Address) * 8 - 1);
 
-// Where each part of the screen lies.
-constexpr std::size_t GRID_LINE = 2;    // row r is line GRID_LINE + r
-constexpr std::size_t PANEL_LINE = 21;  // "Selected Byte: [...]"
-constexpr std::size_t ADDRESS_LINE = 22;
-
-// Index of column c's two hex digits and of its character, in a grid line
-// whose address takes `width` characters.
-std::size_t hexCell(std::size_t width, unsigned c) { return width + 3 + 3 * c; }
-std::size_t charCell(std::size_t width, unsigned c) { return width + 53 + c; }
+// Screen column of column c's two hex digits and of its character, in a grid
+// row whose address takes `width` characters.
+int hexCell(std::size_t width, unsigned c) { return static_cast<int>(width + 3 + 3 * c); }
+int charCell(std::size_t width, unsigned c) { return static_cast<int>(width + 53 + c); }
 
 std::string twoDigits(unsigned v)
 {
@@ -57,7 +51,7 @@ TEST(View, KnownBlockIsTextExact)
 {
     const Memory m = knownBlock();
     const Address b = m.start();
-    const Screen screen = drawn(b, b, 2, 3);
+    const Drawn d = drawn(b, b, 2, 3);
 
     std::vector<std::string> want;
     want.push_back("Block starting at address: " + hex(b) + " (35 Bytes from home)");
@@ -79,54 +73,53 @@ TEST(View, KnownBlockIsTextExact)
     want.push_back("Selected Byte: [" + std::string(1, static_cast<char>(v)) + "] HEX:" + hex(v) +
                    " Decimal: " + std::to_string(v));
     want.push_back("Address: " + hex(b + 35));  // the last line: no line break after it
-    EXPECT_EQ(screen.lines, want);
+    EXPECT_EQ(linesOf(d.screen), want);
 
     const std::string start = "\x1b[0;93;40m\x1b[H\x1b[J";
-    EXPECT_EQ(screen.raw.substr(0, start.size()), start) << "frame colours, then a clear";
-    EXPECT_EQ(screen.clears, 1);
-    EXPECT_TRUE(screen.foreign.empty());
-    EXPECT_TRUE(screen.validUtf8);
+    EXPECT_EQ(d.raw.substr(0, start.size()), start) << "frame colours, then a clear";
+    EXPECT_EQ(d.screen.clears(), 1);
+    EXPECT_TRUE(d.screen.violations().empty());
 }
 
 TEST(View, FrameNormalAndSelectedColours)
 {
     const Memory m = knownBlock();
     const Address b = m.start();
-    const Screen screen = drawn(b, b, 2, 3);
-    ASSERT_EQ(screen.attrs.size(), 23U);
+    const Drawn d = drawn(b, b, 2, 3);
     const std::size_t width = hex(b).size();
 
-    for (std::size_t line = 0; line < screen.attrs.size(); ++line) {
-        const bool grid = line >= GRID_LINE && line < GRID_LINE + BLOCK_ROWS;
-        for (std::size_t i = 0; i < screen.attrs.at(line).size(); ++i) {
+    for (int row = 0; row < FRAME_ROWS; ++row) {
+        const bool grid = row >= FIRST_GRID_ROW && row < FIRST_GRID_ROW + static_cast<int>(BLOCK_ROWS);
+        for (int i = 0; i < d.screen.width(row); ++i) {
             int want = grid ? ATTR_NORMAL : ATTR_FRAME;
-            if (line == GRID_LINE + 2 && (i == hexCell(width, 3) || i == hexCell(width, 3) + 1 || i == charCell(width, 3)))
+            if (row == FIRST_GRID_ROW + 2 && (i == hexCell(width, 3) || i == hexCell(width, 3) + 1 || i == charCell(width, 3)))
                 want = ATTR_SELECTED;
-            EXPECT_EQ(screen.attrs.at(line)[i], want) << "line " << line << " character " << i;
+            EXPECT_EQ(attributeOf(d.screen.cell(row, i)), want) << "row " << row << " column " << i;
         }
     }
-    EXPECT_EQ(screen.finalAttr, ATTR_NORMAL) << "later texts appear in the normal colours";
-    EXPECT_NE(screen.raw.find("\x1b[0;92;42m"), std::string::npos) << "bright green on green";
-    EXPECT_NE(screen.raw.find("\x1b[0;97;40m"), std::string::npos) << "bright white on black";
+    EXPECT_EQ(attributeOf(d.screen.fg(), d.screen.bg()), ATTR_NORMAL) << "later texts appear in the normal colours";
+    EXPECT_NE(d.raw.find("\x1b[0;92;42m"), std::string::npos) << "bright green on green";
+    EXPECT_NE(d.raw.find("\x1b[0;97;40m"), std::string::npos) << "bright white on black";
 }
 
 TEST(View, LastCellSelectedIsHighlightedInBothAreas)
 {
     const Memory m = knownBlock();
     const Address b = m.start();
-    const Screen screen = drawn(b, b, 14, 15);
+    const Screen screen = drawn(b, b, 14, 15).screen;
     const std::size_t width = hex(b).size();
-    const std::size_t line = GRID_LINE + 14;
-    EXPECT_EQ(screen.attrs.at(line).at(hexCell(width, 15)), ATTR_SELECTED);
-    EXPECT_EQ(screen.attrs.at(line).at(hexCell(width, 15) + 1), ATTR_SELECTED);
-    EXPECT_EQ(screen.attrs.at(line).at(charCell(width, 15)), ATTR_SELECTED);
-    EXPECT_EQ(screen.attrs.at(line).at(hexCell(width, 15) - 1), ATTR_NORMAL) << "the space before the cell";
+    const int row = FIRST_GRID_ROW + 14;
+    EXPECT_EQ(attributeOf(screen.cell(row, hexCell(width, 15))), ATTR_SELECTED);
+    EXPECT_EQ(attributeOf(screen.cell(row, hexCell(width, 15) + 1)), ATTR_SELECTED);
+    EXPECT_EQ(attributeOf(screen.cell(row, charCell(width, 15))), ATTR_SELECTED);
+    EXPECT_EQ(attributeOf(screen.cell(row, hexCell(width, 15) - 1)), ATTR_NORMAL) << "the space before the cell";
     int selected = 0;
-    for (const auto& attrs : screen.attrs)
-        selected += static_cast<int>(std::count(attrs.begin(), attrs.end(), ATTR_SELECTED));
+    for (int r = 0; r < screen.rows(); ++r)
+        for (int c = 0; c < screen.width(r); ++c)
+            selected += attributeOf(screen.cell(r, c)) == ATTR_SELECTED ? 1 : 0;
     EXPECT_EQ(selected, 3);
-    EXPECT_EQ(screen.lines.at(0), "Block starting at address: " + hex(b) + " (239 Bytes from home)");
-    EXPECT_EQ(screen.lines.at(ADDRESS_LINE), "Address: " + hex(b + 239));
+    EXPECT_EQ(screen.shown(HEADER_ROW), "Block starting at address: " + hex(b) + " (239 Bytes from home)");
+    EXPECT_EQ(screen.shown(ADDRESS_ROW), "Address: " + hex(b + 239));
 }
 
 struct PanelCase {
@@ -155,36 +148,36 @@ TEST(View, SelectedByteInTheGridAndThePanel)
         SCOPED_TRACE("value " + std::to_string(pc.value));
         Memory m;
         m.bytes[5 * 16 + 9] = pc.value;
-        const Screen screen = drawn(m.start(), m.start(), 5, 9);
+        const Screen screen = drawn(m.start(), m.start(), 5, 9).screen;
         const std::size_t width = hex(m.start()).size();
-        const std::u32string& line = screen.chars.at(GRID_LINE + 5);
-        ASSERT_EQ(line.size(), width + 69);
-        EXPECT_EQ(toUtf8(line.substr(hexCell(width, 9), 2)), pc.cellHex);
-        EXPECT_EQ(toUtf8(line.substr(charCell(width, 9), 1)), pc.cellChar);
-        EXPECT_EQ(screen.lines.at(PANEL_LINE), pc.panel);
+        const int row = FIRST_GRID_ROW + 5;
+        ASSERT_EQ(screen.width(row), static_cast<int>(width + 69));
+        EXPECT_EQ(screen.shown(row, hexCell(width, 9), 2), pc.cellHex);
+        EXPECT_EQ(screen.shown(row, charCell(width, 9), 1), pc.cellChar);
+        EXPECT_EQ(screen.shown(PANEL_ROW), pc.panel);
     }
 }
 
 TEST(View, UnreadableBlockShowsQuestionMarks)
 {
-    void* page = ::mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* page = ::mmap(nullptr, PAGE, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     ASSERT_NE(page, MAP_FAILED);
     const Address b = reinterpret_cast<Address>(page);
-    const Screen screen = drawn(b, b, 7, 7);
+    const Screen screen = drawn(b, b, 7, 7).screen;
     for (unsigned r = 0; r < BLOCK_ROWS; ++r)
-        EXPECT_EQ(screen.lines.at(GRID_LINE + r), hex(b + r * 16) + " :" +
-                                                    " 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f : ????????????????");
-    EXPECT_EQ(screen.lines.at(PANEL_LINE), "Selected Byte: [?] HEX:3f Decimal: 63");
-    ::munmap(page, 4096);
+        EXPECT_EQ(screen.shown(FIRST_GRID_ROW + static_cast<int>(r)),
+                  hex(b + r * 16) + " : 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f : ????????????????");
+    EXPECT_EQ(screen.shown(PANEL_ROW), "Selected Byte: [?] HEX:3f Decimal: 63");
+    ::munmap(page, PAGE);
 }
 
 TEST(View, BlockWrappingPastTheTopOfTheSpace)
 {
-    const Screen screen = drawn(TOP - 15, 0x1000, 0, 0);
-    EXPECT_EQ(screen.lines.at(0), "Block starting at address: fffffffffffffff0 (4112 Bytes from home)");
-    EXPECT_EQ(screen.lines.at(GRID_LINE).substr(0, 19), "fffffffffffffff0 : ");
-    EXPECT_EQ(screen.lines.at(GRID_LINE + 1).substr(0, 4), "0 : ");
-    EXPECT_EQ(screen.lines.at(GRID_LINE + 14).substr(0, 5), "d0 : ");
+    const Screen screen = drawn(TOP - 15, 0x1000, 0, 0).screen;
+    EXPECT_EQ(screen.shown(HEADER_ROW), "Block starting at address: fffffffffffffff0 (4112 Bytes from home)");
+    EXPECT_EQ(screen.shown(FIRST_GRID_ROW, 0, 19), "fffffffffffffff0 : ");
+    EXPECT_EQ(screen.shown(FIRST_GRID_ROW + 1, 0, 4), "0 : ");
+    EXPECT_EQ(screen.shown(FIRST_GRID_ROW + 14, 0, 5), "d0 : ");
 }
 
 TEST(View, DistanceFromHomeEitherWay)
@@ -201,8 +194,9 @@ TEST(View, DistanceFromHomeEitherWay)
     EXPECT_EQ(distanceFromHome(h + HALF - 1, h), HALF - 1);
 
     // The header shows the selected byte's distance, not the block's.
-    EXPECT_EQ(drawn(h - 0x100, h, 1, 2).lines.at(0), "Block starting at address: " + hex(h - 0x100) + " (238 Bytes from home)");
-    EXPECT_EQ(drawn(h + HALF, h, 0, 0).lines.at(0),
+    EXPECT_EQ(drawn(h - 0x100, h, 1, 2).screen.shown(HEADER_ROW),
+              "Block starting at address: " + hex(h - 0x100) + " (238 Bytes from home)");
+    EXPECT_EQ(drawn(h + HALF, h, 0, 0).screen.shown(HEADER_ROW),
               "Block starting at address: " + hex(h + HALF) + " (9223372036854775808 Bytes from home)");
 }
 
