@@ -17,6 +17,8 @@
 
 #include "console/console.h"
 #include "probe/write_prompt.h"
+#include "support/captured_output.h"
+#include "support/prompt_texts.h"
 
 namespace {
 
@@ -69,13 +71,11 @@ unsigned char cell[BLOCK_BYTES];
 std::string w()
 {
     cell[0] = 0xee;
-    std::ostringstream screen;
-    std::streambuf* const old = std::cout.rdbuf(screen.rdbuf());
+    const CapturedOutput screen;
     promptWrite(reinterpret_cast<Address>(cell), 0, 0);
-    std::cout.rdbuf(old);
-    const std::string text = screen.str();
-    std::string said = text.find("Value is invalid") != std::string::npos ? "invalid" : std::to_string(cell[0]);
-    if (text.find("Press any key") != std::string::npos)
+    const std::string text = screen.text();
+    std::string said = text.find(INVALID_LINE) != std::string::npos ? "invalid" : std::to_string(cell[0]);
+    if (text.find(PAUSE) != std::string::npos)
         said += "+pause";
     return said + " ";
 }

@@ -14,12 +14,10 @@
 #include "console/console.h"
 #include "pages.h"
 #include "probe/write_prompt.h"
+#include "support/prompt_texts.h"
 
 namespace {
 
-const std::string PROMPT =
-    "\nEnter byte value (in decimal, 0-255, any invalid value (such as -1) will abort)\nByte Value: ";
-const std::string PAUSE = "Press any key to continue . . . \n";
 
 // Standard input is a pipe (never a console, whatever ran the tests) and
 // std::cin reads `input`; std::cout is captured.

@@ -9,8 +9,7 @@
 #include <stdexcept>
 
 #include "common/block.h"
-
-constexpr std::size_t PAGE = 4096;
+#include "support/constants.h"
 
 // Released when the test ends.
 class Pages {

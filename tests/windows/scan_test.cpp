@@ -8,17 +8,17 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
-#include <limits>
 #include <sstream>
 #include <vector>
 
 #include "pages.h"
 #include "probe/memory_map.h"
 #include "probe/scan.h"
+#include "support/constants.h"
+#include "support/prompt_texts.h"
 
 namespace {
 
-constexpr Address TOP = std::numeric_limits<Address>::max();
 constexpr std::size_t LAYOUT_PAGES = 48;
 
 // Reserved address space with some pages committed, each with one protection.
@@ -141,7 +141,7 @@ TEST(ScanWin32, ReadableStartStaysAndShowsTheMessage)
     const Address found = scanForReadable(layout.at(5, 77), -1);
     std::cout.rdbuf(savedCout);
     EXPECT_EQ(found, layout.at(5, 77));
-    EXPECT_EQ(message.str(), "\nScanning for accessible memory, this may take... forever.....");
+    EXPECT_EQ(message.str(), SCAN_MESSAGE);
 }
 
 }  // namespace
