@@ -78,10 +78,6 @@ Key nextKey()
     return Key{};
 }
 
-// Longer value lines are still read to their end, but only this much is kept:
-// nothing typed or piped can grow memory without bound.
-constexpr std::size_t VALUE_LINE_MAX = 4096;
-
 // Reads one line, up to and including its end and never beyond it: whatever
 // follows on the descriptor stays there as keys.
 void readValueLine(std::string& line)

@@ -8,8 +8,9 @@
 //  - a byte is stored exactly when the line starts, after white space, with a
 //    number whose unsigned 32-bit reading is at most 255 (a minus sign wraps it
 //    modulo 2^32), and it is that number; no other byte ever changes;
-//  - the prompt says "Value is invalid" exactly when nothing was accepted, and
-//    "Write failed" exactly when an accepted value met read-only memory.
+//  - the prompt says what it says to a line it surely rejects exactly when
+//    nothing was accepted, and what it says to a store that surely fails
+//    exactly when an accepted value met read-only memory.
 
 #include <poll.h>
 #include <sys/mman.h>
@@ -27,13 +28,9 @@
 
 #include "console/terminal_posix.h"
 #include "probe/write_prompt.h"
-#include "tests/write/prompt_texts.h"
 
 namespace {
 
-
-// What the line buffer keeps of one line; the rest up to its end is dropped.
-constexpr std::size_t VALUE_LINE_MAX = 4096;
 constexpr unsigned char FILL = 0xa5;
 constexpr std::size_t PAGE = 4096;
 constexpr std::size_t TARGET = 100;  // offset of the selected byte in its page
@@ -41,6 +38,12 @@ constexpr std::size_t TARGET = 100;  // offset of the selected byte in its page
 int keysWrite = -1;
 unsigned char* writable = nullptr;
 unsigned char* readOnly = nullptr;
+
+// What the prompt says for a value it takes, one it rejects and a store that
+// fails, learned from it at the start: every line must give one of these exactly.
+std::string accepted;
+std::string rejected;
+std::string refused;
 
 [[noreturn]] void fail(const char* what, const std::string& line)
 {
@@ -107,7 +110,7 @@ void check(unsigned char* page, bool canWrite, const std::string& line, std::opt
         if (page[i] != want)
             fail(i == TARGET ? "the selected byte holds the wrong value" : "a byte beside the selected one changed", line);
     }
-    const std::string want = PROMPT + (!expected ? INVALID : canWrite ? "" : FAILED);
+    const std::string& want = !expected ? rejected : canWrite ? accepted : refused;
     if (shown != want)
         fail(!expected ? "a value that is no byte was not reported as invalid"
                        : canWrite ? "an accepted value was reported" : "a failed write was not reported",
@@ -132,6 +135,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     readOnly = writable + PAGE;
     std::memset(writable, FILL, 2 * PAGE);
     ::mprotect(readOnly, PAGE, PROT_READ);
+    accepted = prompt(writable, "0");
+    writable[TARGET] = FILL;
+    rejected = prompt(writable, "x");
+    refused = prompt(readOnly, "0");
+    if (accepted == rejected || accepted == refused || rejected == refused)
+        std::abort();
     return 0;
 }
 
