@@ -16,6 +16,7 @@
 #include <sstream>
 #include <string>
 
+#include "support/constants.h"
 #include "support/prompt_texts.h"
 #include "support/stdin_from.h"
 
@@ -191,23 +192,22 @@ TEST_F(PromptWrite, ReadsDecimalWhateverBaseTheStreamWasLeftIn)
 TEST_F(PromptWrite, FaultingStoreIsReportedAndChangesNothing)
 {
     keys("kk!");
-    const long page = ::sysconf(_SC_PAGESIZE);
-    const auto size = static_cast<size_t>(page) * 2;
+    const size_t size = 2 * PAGE;
     void* const map = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     ASSERT_NE(map, MAP_FAILED);
     auto* const bytes = static_cast<unsigned char*>(map);
     for (size_t i = 0; i < size; ++i)
         bytes[i] = static_cast<unsigned char>(i * 7);
-    const Address second = reinterpret_cast<Address>(bytes) + static_cast<Address>(page);
+    const Address second = reinterpret_cast<Address>(bytes) + PAGE;
     const Address block = second - (ROW * 16 + COL);  // the selected byte opens the second page
 
-    ASSERT_EQ(::mprotect(bytes + page, static_cast<size_t>(page), PROT_READ), 0);
+    ASSERT_EQ(::mprotect(bytes + PAGE, PAGE, PROT_READ), 0);
     std::istringstream values = typed("65\n66\n");
     EXPECT_EQ(prompt(values, block), PROMPT + FAILED) << "read-only page";
-    ASSERT_EQ(::mprotect(bytes + page, static_cast<size_t>(page), PROT_NONE), 0);
+    ASSERT_EQ(::mprotect(bytes + PAGE, PAGE, PROT_NONE), 0);
     EXPECT_EQ(prompt(values, block), PROMPT + FAILED) << "inaccessible page";
 
-    ASSERT_EQ(::mprotect(bytes + page, static_cast<size_t>(page), PROT_READ), 0);
+    ASSERT_EQ(::mprotect(bytes + PAGE, PAGE, PROT_READ), 0);
     for (size_t i = 0; i < size; ++i)
         ASSERT_EQ(bytes[i], static_cast<unsigned char>(i * 7)) << "byte " << i;
     ::munmap(map, size);
