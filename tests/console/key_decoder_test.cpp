@@ -18,6 +18,15 @@ namespace {
 
 using Codes = std::vector<int>;
 
+// The codes a finished key carries.
+Codes codesOf(const Key& key)
+{
+    Codes codes;
+    for (unsigned i = 0; key.done && i < key.count; ++i)
+        codes.push_back(key.code[i]);
+    return codes;
+}
+
 // Feeds `bytes` one at a time and collects every code the finished keys carry.
 // `finish` marks the end of input (or the pause after a lone Escape).
 Codes decode(const std::string& bytes, bool finish = true)
@@ -25,8 +34,8 @@ Codes decode(const std::string& bytes, bool finish = true)
     KeyDecoder decoder;
     Codes codes;
     const auto take = [&](const Key& key) {
-        for (unsigned i = 0; key.done && i < key.count; ++i)
-            codes.push_back(key.code[i]);
+        const Codes more = codesOf(key);
+        codes.insert(codes.end(), more.begin(), more.end());
     };
     for (const char c : bytes)
         take(feedKeyByte(decoder, static_cast<std::uint8_t>(c)));
@@ -64,7 +73,7 @@ TEST(KeyDecoder, EveryKeyOfEveryTerminalDecodes)
             EXPECT_FALSE(feedKeyByte(decoder, static_cast<std::uint8_t>(row.bytes[i])).done);
         const Key key = feedKeyByte(decoder, static_cast<std::uint8_t>(row.bytes.back()));
         ASSERT_TRUE(key.done);
-        EXPECT_EQ((Codes{key.code, key.code + key.count}), expectedCodes().at(row.key));
+        EXPECT_EQ(codesOf(key), expectedCodes().at(row.key));
         EXPECT_FALSE(keyStarted(decoder));
     }
 }
@@ -194,7 +203,7 @@ TEST(KeyDecoder, LoneEscapeIsThePlainEscapeKey)
     EXPECT_TRUE(keyStarted(decoder));
     const Key key = finishKey(decoder);
     EXPECT_TRUE(key.done);
-    EXPECT_EQ((Codes{key.code, key.code + key.count}), Codes{27});
+    EXPECT_EQ(codesOf(key), Codes{27});
     EXPECT_FALSE(keyStarted(decoder));
     EXPECT_FALSE(finishKey(decoder).done) << "nothing left to finish";
 

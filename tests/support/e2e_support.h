@@ -5,7 +5,6 @@
 
 #include "support/pty_session.h"
 
-
 // The number after `prefix` on `row`, read in `base`; -1 if it is not there.
 unsigned long long numberAfter(const PtySession& s, int row, const std::string& prefix, int base = 16);
 
@@ -66,7 +65,7 @@ int charColumn(const PtySession& s, int r, int c);
 bool highlighted(const PtySession& s, int screenRow, int screenCol);
 
 // What the tests own of a -mainframe block: its first bytes, main()'s `s`.
-const std::string WELCOME("[Welcome Home]\0", 15);
+inline const std::string WELCOME("[Welcome Home]\0", 15);
 // The screen's text with every grid byte past the block's first `kept` blanked.
 // Past `s` lie main()'s other variables, which some builds change between frames.
 std::string textOfOwnBytes(const PtySession& s, unsigned kept);
