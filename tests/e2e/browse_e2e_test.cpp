@@ -219,12 +219,12 @@ TEST(BrowseKeys, BurstOfSequencesIsDecodedWhole)
 
 TEST(BrowseEnd, QuitKeysRestoreTheTerminal)
 {
-    for (const char* quit : {"x", "X"}) {
+    for (const char* key : {"x", "X"}) {
         PtySession s(SessionOptions{});
         ASSERT_TRUE(s.nextFrame());
         const termios running = s.modes();
         EXPECT_EQ(running.c_lflag & (ECHO | ICANON), 0U) << "keys would echo during a redraw";
-        s.send(quit);
+        s.send(key);
         expectEndedCleanly(s);
         EXPECT_NE(s.screen().text().find("Address: "), std::string::npos);
         EXPECT_EQ(s.screen().cursorCol(), 0);
