@@ -27,6 +27,8 @@ int main(int argc, char* argv[])
     for (;;) {
         drawBlock(blockStart, home, row, col);
         int code = readKey();
+        if (code == SCREEN_STALE)
+            continue;
         if (code == EXTENDED_PREFIX) {
             code = readKey();
             applyExtendedKey(code, blockStart, home, row, col);

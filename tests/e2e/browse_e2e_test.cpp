@@ -248,6 +248,22 @@ TEST(BrowseKeys, KeysThatMeanNothingOnlyRedraw)
     expectEndedCleanly(s);
 }
 
+TEST(BrowseScreen, ResizeWhileFramesAreWrittenRedrawsWithoutAKey)
+{
+    PtySession s(SessionOptions{});
+    ASSERT_TRUE(s.nextFrame());
+    // More frames than the terminal holds unread: the program is still writing
+    // them when the resize comes, and no key follows to wake it afterwards.
+    constexpr int KEYS = 100;
+    s.send(repeated(DOWN, KEYS));
+    s.resize(30, 101);
+    for (int i = 0; i <= KEYS; ++i)
+        ASSERT_TRUE(s.nextFrame()) << "frame " << i << " of " << KEYS + 1;
+    EXPECT_FALSE(s.nextFrame(milliseconds(200))) << "one resize, one redraw";
+    s.send("x");
+    expectEndedCleanly(s);
+}
+
 TEST(BrowseKeys, BurstOfSequencesIsDecodedWhole)
 {
     PtySession s({{"-mainframe"}});
