@@ -28,7 +28,11 @@ const int terminatingSignals[] = {SIGINT, SIGTERM, SIGQUIT, SIGPIPE, SIGALRM,
                                   SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS};
 const int heldSignals[] = {SIGWINCH, SIGCONT, SIGHUP};
 
-constexpr char GIVE_BACK_OUTPUT[] = "\x1b[0m";
+// Autowrap off: a row wider than the terminal is cut at its right edge instead
+// of pushing the whole frame up a line.
+constexpr char TAKE_OUTPUT[] = "\x1b[?7l";
+// Colours reset last, so that nothing after them can undo it.
+constexpr char GIVE_BACK_OUTPUT[] = "\x1b[?7h\x1b[0m";
 
 void writeText(const char* text)
 {
@@ -40,6 +44,7 @@ void writeText(const char* text)
 
 void enterKeyMode()
 {
+    writeText(TAKE_OUTPUT);
     if (haveSavedModes == 0)
         return;
     termios raw = savedModes;
