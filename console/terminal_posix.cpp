@@ -23,6 +23,10 @@ volatile sig_atomic_t hangUp = 0;       // the terminal went away: no key can co
 bool signalsHeld = false;
 sigset_t waitMask;
 
+// Room for the fatal-signal handlers when the fault is the stack running out.
+constexpr std::size_t ALT_STACK_BYTES = std::size_t{64} * 1024;
+alignas(16) char altStack[ALT_STACK_BYTES];
+
 const int terminatingSignals[] = {SIGINT, SIGTERM, SIGQUIT, SIGPIPE, SIGALRM,
                                   SIGUSR1, SIGUSR2, SIGXCPU, SIGXFSZ, SIGABRT, SIGSEGV,
                                   SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS};
@@ -116,6 +120,18 @@ void handle(int sig, void (*handler)(int), int flags)
     ::sigaction(sig, &act, nullptr);
 }
 
+// Unless something (a sanitizer) already gave this thread one.
+void giveAlternateStack()
+{
+    stack_t current{};
+    if (::sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) == 0)
+        return;
+    stack_t stack{};
+    stack.ss_sp = altStack;
+    stack.ss_size = sizeof altStack;
+    ::sigaltstack(&stack, nullptr);
+}
+
 void holdSignals()
 {
     sigset_t held;
@@ -133,9 +149,10 @@ void takeTerminal()
 {
     if (::isatty(STDIN_FILENO) != 0 && ::tcgetattr(STDIN_FILENO, &savedModes) == 0)
         haveSavedModes = 1;
+    giveAlternateStack();
     holdSignals();
     for (const int sig : terminatingSignals)
-        handle(sig, onTerminatingSignal, 0);
+        handle(sig, onTerminatingSignal, SA_ONSTACK);
     handle(SIGTSTP, onStopSignal, 0);
     handle(SIGWINCH, onScreenChange, 0);  // no SA_RESTART: the key wait wakes up
     handle(SIGCONT, onScreenChange, 0);
