@@ -6,6 +6,8 @@
 // Gives std::cout its buffer: one write per flush, and a record of what the
 // screen shows since it was last cleared.
 void installOutput();
+// How many bytes std::cout has taken so far.
+unsigned long long outputWritten();
 // Draws the screen again from that record: after the program was stopped and
 // continued, or the terminal resized, where nobody else redraws it.
 void replayScreen();

@@ -165,12 +165,26 @@ void readValueLine(std::string& line)
     }
 }
 
+struct ValueLineBuffer;
+
+// std::cin's tie: every read of a value first writes out the screen, the
+// rest of the line it will read included.
+struct BeforeValueRead : std::streambuf {
+    ValueLineBuffer* values = nullptr;
+    int sync() override;
+};
+
 // std::cin's source. Keys and values share one descriptor here, while a console
 // keeps them apart; reading whole lines into this buffer keeps them apart too:
 // what is left of a value line stays here for the next value and never
 // reaches the keys.
 struct ValueLineBuffer : std::streambuf {
+    BeforeValueRead before;
+    std::ostream tie{&before};
     std::string line;
+    // The output as it stood once the line was last shown: a prompt that
+    // reads on from there has not written anything since.
+    unsigned long long shownAtOutput = 0;
 
     int_type underflow() override
     {
@@ -179,20 +193,50 @@ struct ValueLineBuffer : std::streambuf {
         line.clear();
         if (!inputEnded)
             readValueLine(line);
+        shownAtOutput = outputWritten();  // typed lines echo as they are typed
         // At the end of input readKey reports it too, so the browse loop ends.
         if (line.empty())
             return traits_type::eof();
         setg(line.data(), line.data(), line.data() + line.size());
         return traits_type::to_int_type(line[0]);
     }
+
+    // What an earlier value left of a typed line, echoed when a new prompt
+    // starts to read it.
+    void showRest()
+    {
+        if (!inputIsTerminal() || gptr() == egptr() || outputWritten() == shownAtOutput)
+            return;
+        for (const char* p = gptr(); p < egptr() && *p != '\n'; ++p)
+            std::cout << echoOf(static_cast<std::uint8_t>(*p));
+        shownAtOutput = outputWritten();
+    }
+
+    ValueLineBuffer() { before.values = this; }
+    ValueLineBuffer(const ValueLineBuffer&) = delete;
+    ValueLineBuffer& operator=(const ValueLineBuffer&) = delete;
+    ~ValueLineBuffer() override
+    {
+        if (std::cin.tie() == &tie)
+            std::cin.tie(&std::cout);
+    }
 };
+
+int BeforeValueRead::sync()
+{
+    values->showRest();
+    std::cout.flush();
+    return 0;
+}
 
 }  // namespace
 
 void installValueLine()
 {
     // Never destroyed: std::cin may be read until the very end.
-    std::cin.rdbuf(new ValueLineBuffer);
+    auto* const values = new ValueLineBuffer;
+    std::cin.rdbuf(values);
+    std::cin.tie(&values->tie);
 }
 
 void pauseForKey()

@@ -33,11 +33,14 @@ std::string sgr(unsigned char attr)
 struct TerminalOutput : std::streambuf {
     std::string pending;
     std::string shown;  // since the last clear
+    unsigned long long written = 0;
 
     int_type overflow(int_type ch) override
     {
-        if (!traits_type::eq_int_type(ch, traits_type::eof()))
+        if (!traits_type::eq_int_type(ch, traits_type::eof())) {
             pending.push_back(traits_type::to_char_type(ch));
+            ++written;
+        }
         if (pending.size() >= RECORD_MAX)
             sync();
         return traits_type::not_eof(ch);
@@ -46,6 +49,7 @@ struct TerminalOutput : std::streambuf {
     std::streamsize xsputn(const char* text, std::streamsize n) override
     {
         pending.append(text, static_cast<std::size_t>(n));
+        written += static_cast<unsigned long long>(n);
         if (pending.size() >= RECORD_MAX)
             sync();
         return n;
@@ -84,6 +88,11 @@ void installOutput()
     output->pending.reserve(RECORD_MAX);
     output->shown.reserve(RECORD_MAX);
     std::cout.rdbuf(output);
+}
+
+unsigned long long outputWritten()
+{
+    return output != nullptr ? output->written : 0;
 }
 
 void replayScreen()

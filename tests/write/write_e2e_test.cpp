@@ -150,6 +150,7 @@ TEST(WriteByte, TextAfterTheValueIsNeverTakenAsKeys)
     // The rest of that line is what the next W reads: not a number, so rejected at once.
     s.send("w");
     ASSERT_TRUE(s.waitForText(PAUSE_TEXT));
+    EXPECT_EQ(s.line(PROMPT_ROW + 1), "Byte Value:  x^[[BX") << "the rest is shown where it is read";
     EXPECT_EQ(s.line(PROMPT_ROW + 2), "Value is invalid, aborting.");
     s.send("q");
     ASSERT_TRUE(s.nextFrame());
