@@ -25,7 +25,7 @@
 #include <sstream>
 #include <string>
 
-#include "console/terminal_posix.h"
+#include "console/console_posix.h"
 #include "probe/write_prompt.h"
 #include "tests/write/prompt_texts.h"
 

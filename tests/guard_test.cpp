@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "common/sanitizers.h"
+#include "console/console.h"
 #include "probe/snapshot.h"
 
 namespace {
@@ -235,6 +236,35 @@ TEST(GuardDeathTest, ForeignFaultStillKillsWithoutAnEarlierHandler)
 #else
     EXPECT_EXIT(faultOutsideTheGuard(false), ::testing::KilledBySignal(SIGSEGV), "");
 #endif
+}
+
+// Deep enough to run out of stack; the compiler cannot tell that it never ends.
+int descend(unsigned long depth)
+{
+    volatile char frame[512];
+    frame[0] = static_cast<char>(depth);
+    if (depth == 0)
+        return frame[0];
+    return descend(depth + 1) + frame[0];
+}
+
+void overflowTheStackWithTheConsole()
+{
+    const rlimit noCore{0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+    ::dup2(STDERR_FILENO, STDOUT_FILENO);  // where the death test sees what the console writes
+    beginConsole();
+    std::_Exit(descend(1));
+}
+
+TEST(ConsoleDeathTest, StackOverflowStillGivesTheTerminalBack)
+{
+#if GLEANHEX_ASAN
+    GTEST_SKIP() << "AddressSanitizer reports the overflow itself";
+#endif
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // Autowrap back on and colours reset: the handler ran, on a stack of its own.
+    EXPECT_EXIT(overflowTheStackWithTheConsole(), ::testing::KilledBySignal(SIGSEGV), "\\?7h.\\[0m");
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #pragma once
 // A small terminal screen model for end-to-end tests. It understands exactly
 // what a well-behaved gleanhex frame may contain (printable UTF-8, CR, LF,
-// backspace from the terminal's own echo, cursor home, erase, SGR) and records
+// backspace from the terminal's own echo, cursor home, erase, SGR, autowrap
+// off and on) and records
 // anything else as a violation: a control code that reached the terminal.
 
 #include <string>
@@ -32,6 +33,7 @@ public:
     // The SGR colours currently in force.
     int fg() const { return fg_; }
     int bg() const { return bg_; }
+    bool autowrap() const { return autowrap_; }
 
 private:
     void put(const std::string& glyph);
@@ -45,6 +47,7 @@ private:
     int row_ = 0;
     int col_ = 0;
     bool pendingWrap_ = false;
+    bool autowrap_ = true;
     int fg_ = 0;
     int bg_ = 0;
     std::vector<Cell> cells_;

@@ -11,12 +11,6 @@
 #include "e2e_support.h"
 #include "soak_session.h"
 
-namespace {
-
-bool lineMode(const termios& t) { return (t.c_lflag & ICANON) != 0; }
-
-}  // namespace
-
 std::string SoakRun::readMemory(Address at, std::size_t n) const
 {
     const int fd = ::open(("/proc/" + std::to_string(session_.pid()) + "/mem").c_str(), O_RDONLY);
@@ -68,11 +62,8 @@ void SoakRun::write()
     ++stats_.keys;
     send("W", pick(rng_, 2) == 0 ? "w" : "W");
     wait("Byte Value:");
-    if (!typed.empty()) {
-        if (!session_.waitUntil([&] { return lineMode(session_.modes()); }, KEY_WAIT))
-            throw SoakFailure("the prompt never took a line");
+    if (!typed.empty())
         send("value line", typed + "\r");
-    }
     const bool stores = e.value && *e.value <= 255 && home;
     const char* message = !e.value || *e.value > 255 ? "Value is invalid, aborting." : home ? nullptr : "Write failed";
     if (message != nullptr) {
@@ -133,11 +124,8 @@ void SoakRun::endWithSignal()
         // Into the prompt, or on to the pause after an entry that is no value.
         send("W", "w");
         wait("Byte Value:");
-        if (blank(rest_)) {
-            if (!session_.waitUntil([&] { return lineMode(session_.modes()); }, KEY_WAIT))
-                throw SoakFailure("the prompt never took a line");
+        if (blank(rest_))
             send("partial entry", how == 5 ? "-5x\r" : std::to_string(pick(rng_, 300)).substr(0, pick(rng_, 3)));
-        }
         if (how == 5 || !blank(rest_))
             wait(PAUSE_TEXT);
     }
