@@ -1,7 +1,8 @@
-// The memory map on Linux, from /proc/self/smaps: its VmFlags tell which
-// mappings grow down. Where only /proc/self/maps can be read, [stack] is taken
-// to be the one mapping that does. Reading uses a fixed buffer and the ranges'
-// reserved room only, so the heap does not move while the map is read.
+// Linux only (it reads /proc): the memory map, from /proc/self/smaps, whose
+// VmFlags tell which mappings grow down. Where only /proc/self/maps can be
+// read, [stack] is taken to be the one mapping that does. Reading uses a fixed
+// buffer and the ranges' reserved room only, so the heap does not move while
+// the map is read.
 
 #include "probe/memory_map.h"
 
