@@ -116,10 +116,12 @@ TEST(Guard, AddressesNoProcessCanOwnFault)
 {
     expectUnreadableAndUnwritable(0);
     expectUnreadableAndUnwritable(1);
+#if UINTPTR_MAX > 0xffff'ffffU
     expectUnreadableAndUnwritable(0x0000800000000000);  // first of the non-canonical hole
     expectUnreadableAndUnwritable(0x7fffffffffffffff);
     expectUnreadableAndUnwritable(0x8000000000000000);
     expectUnreadableAndUnwritable(0xffff800000000000);  // the kernel's half
+#endif
     expectUnreadableAndUnwritable(TOP);
 }
 
