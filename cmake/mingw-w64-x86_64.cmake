@@ -1,5 +1,6 @@
-# Cross build for 64-bit Windows with mingw-w64; the tests run under Wine.
-#   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+# Cross build for 64-bit Windows with mingw-w64. What runs the tests (Wine) is
+# the caller's choice: scripts/test-windows passes CMAKE_CROSSCOMPILING_EMULATOR.
+#   cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -17,14 +18,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # One self-contained .exe: no runtime DLLs to ship or to find under Wine.
 set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
-
-# Every test binary runs through Wine with a prefix of its own build tree, quiet,
-# without a display, and without the first-run offers to install browser and
-# .NET runtimes.
-find_program(WINE_LOADER NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
-find_program(WINE_LOADER NAMES wine64 wine)
-if(WINE_LOADER AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
-  set(CMAKE_CROSSCOMPILING_EMULATOR
-      /usr/bin/env -u DISPLAY -u WAYLAND_DISPLAY WINEDEBUG=-all "WINEDLLOVERRIDES=mscoree,mshtml=" WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix
-      ${WINE_LOADER})
-endif()
