@@ -276,7 +276,7 @@ void onceWithReset(int sig, siginfo_t* info, void*)
 {
     const bool right = sig == SIGSEGV && info->si_code == SI_TKILL && blocked(SIGUSR1) && blocked(SIGSEGV);
     const char* text = right ? "earlier handler: as installed\n" : "earlier handler: wrong mask or info\n";
-    (void)!::write(STDERR_FILENO, text, std::strlen(text));
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, text, std::strlen(text));
 }
 
 void onNoDefer(int)

@@ -155,7 +155,7 @@ Address firstHitAfterOneLap(Address start, int direction, Address first, Address
 #else
     typedef std::uint64_t Wide;
 #endif
-    const Wide space = Wide{1} << (8 * sizeof(Address));
+    const Wide space = Wide{TOP} + 1;
     const Wide step = BLOCK_BYTES;
     if (direction > 0) {
         const Wide wrapped = start + (space - start + step - 1) / step * step - space;  // first candidate past 0
