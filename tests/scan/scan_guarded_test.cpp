@@ -17,7 +17,11 @@ namespace {
 
 constexpr Address TOP = std::numeric_limits<Address>::max();
 constexpr Address PAGE = 4096;
+#if UINTPTR_MAX > 0xffff'ffffU
 constexpr Address BASE = 0x7ff6'0000'0000;
+#else
+constexpr Address BASE = 0x7ff6'0000;
+#endif
 
 // Pages [first, end), numbered from BASE, that read or are guard pages; in
 // increasing order. Every other page faults.

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -186,15 +187,26 @@ TEST(View, UnreadableBlockShowsQuestionMarks)
 TEST(View, BlockWrappingPastTheTopOfTheSpace)
 {
     const Screen screen = drawn(TOP - 15, 0x1000, 0, 0);
+#if UINTPTR_MAX > 0xffff'ffffU
     EXPECT_EQ(screen.lines.at(0), "Block starting at address: fffffffffffffff0 (4112 Bytes from home)");
     EXPECT_EQ(screen.lines.at(GRID_LINE).substr(0, 19), "fffffffffffffff0 : ");
+#else
+    EXPECT_EQ(screen.lines.at(0), "Block starting at address: fffffff0 (4112 Bytes from home)");
+    EXPECT_EQ(screen.lines.at(GRID_LINE).substr(0, 11), "fffffff0 : ");
+#endif
     EXPECT_EQ(screen.lines.at(GRID_LINE + 1).substr(0, 4), "0 : ");
     EXPECT_EQ(screen.lines.at(GRID_LINE + 14).substr(0, 5), "d0 : ");
 }
 
 TEST(View, DistanceFromHomeEitherWay)
 {
+#if UINTPTR_MAX > 0xffff'ffffU
     const Address h = 0x7ffd12345678;
+    const std::string half = "9223372036854775808";
+#else
+    const Address h = 0xbf812345;
+    const std::string half = "2147483648";
+#endif
     EXPECT_EQ(distanceFromHome(h, h), 0U);
     EXPECT_EQ(distanceFromHome(h + 5, h), 5U);
     EXPECT_EQ(distanceFromHome(h - 5, h), 5U);
@@ -208,7 +220,7 @@ TEST(View, DistanceFromHomeEitherWay)
     // The header shows the selected byte's distance, not the block's.
     EXPECT_EQ(drawn(h - 0x100, h, 1, 2).lines.at(0), "Block starting at address: " + hex(h - 0x100) + " (238 Bytes from home)");
     EXPECT_EQ(drawn(h + HALF, h, 0, 0).lines.at(0),
-              "Block starting at address: " + hex(h + HALF) + " (9223372036854775808 Bytes from home)");
+              "Block starting at address: " + hex(h + HALF) + " (" + half + " Bytes from home)");
 }
 
 }  // namespace
