@@ -22,13 +22,17 @@ protected:
     std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
 };
 
+// Where the user's mappings end: a 64-bit process sees the kernel's vsyscall
+// page in the top half; a 32-bit one owns the whole space.
+constexpr Address USER_LAST = sizeof(Address) == 8 ? (Address{1} << (sizeof(Address) * 8 - 1)) - 1 : ~Address{0};
+
 struct Gap {
     Address first = 0;
     Address last = 0;
 };
 
 // The largest stretch of unreadable ranges between two readable ones, below
-// the top of the user's half of the address space.
+// the end of the user's part of the address space.
 Gap largestGap()
 {
     MemoryMap map{};
@@ -36,7 +40,7 @@ Gap largestGap()
     Gap best;
     for (std::size_t i = 1; i + 1 < map.ranges.size(); ++i) {
         const MapRange& r = map.ranges[i];
-        if (r.access == MapAccess::UNREADABLE && r.last < (Address{1} << 63) && r.last - r.first > best.last - best.first)
+        if (r.access == MapAccess::UNREADABLE && r.last <= USER_LAST && r.last - r.first > best.last - best.first)
             best = {r.first, r.last};
     }
     return best;
@@ -77,7 +81,7 @@ void BM_ScanAcrossTheWrapUp(benchmark::State& state)
     readMemoryMap(map);
     Address highest = 0;
     for (const MapRange& r : map.ranges)
-        if (r.access == MapAccess::READABLE && r.last < (Address{1} << 63))
+        if (r.access == MapAccess::READABLE && r.last <= USER_LAST)
             highest = r.last;
     NullBuf sink;
     std::streambuf* const old = std::cout.rdbuf(&sink);

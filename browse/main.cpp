@@ -25,8 +25,13 @@ int main(int argc, char* argv[])
     unsigned col = 0;
 
     for (;;) {
+        // The cursor lies in this process's memory too, where W can reach it.
+        row %= BLOCK_ROWS;
+        col %= BLOCK_COLS;
         drawBlock(blockStart, home, row, col);
         int code = readKey();
+        if (code == SCREEN_STALE)
+            continue;
         if (code == EXTENDED_PREFIX) {
             code = readKey();
             applyExtendedKey(code, blockStart, home, row, col);

@@ -16,6 +16,9 @@ constexpr unsigned char ATTR_SELECTED = 42;  // bright green on green
 constexpr int EXTENDED_PREFIX = 0xE0;  // cursor block
 constexpr int FUNCTION_PREFIX = 0x00;  // function and some keypad keys
 constexpr int END_OF_INPUT = -1;       // no key can come any more
+// Not a key: the terminal was resized or the program continued after a stop,
+// and the screen must be drawn again before the next key is read.
+constexpr int SCREEN_STALE = -2;
 
 constexpr int KEY_HOME = 71;
 constexpr int KEY_UP = 72;
@@ -33,8 +36,9 @@ constexpr int KEY_F12 = 134;
 
 // Takes the terminal for single unechoed keys and makes sure that every way the
 // program ends gives it back as it was. Call before anything else is written.
-// std::cin then reads typed values apart from the keys: what is left of a value
-// line waits for the next value and is never read as a key.
+// std::cin then reads typed values apart from the keys, echoed as they are
+// typed: what is left of a value line waits for the next value and is never
+// read as a key.
 void beginConsole();
 // Gives the terminal back: modes, colours, and whatever output is pending.
 void endConsole();
@@ -46,7 +50,8 @@ void setTextAttribute(ConsoleHandle handle, unsigned char attr);
 void clearScreen();
 // Shows the continue prompt and returns after one key press.
 void pauseForKey();
-// One code per call, without echo or Enter; END_OF_INPUT once no key can come.
+// One code per call, without echo or Enter; END_OF_INPUT once no key can come,
+// SCREEN_STALE when the screen needs drawing again first.
 int readKey();
 
 // What a raw memory byte looks like on this console, as text that never acts as

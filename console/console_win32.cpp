@@ -1,7 +1,8 @@
 // The console services on a Windows console: attributes through the console API
 // (they are not part of the output stream there, so the stream is flushed before
 // each change), the screen cleared in place without starting a process, keys
-// from the runtime's _getch, and the console given back as it was at the end.
+// from the runtime's _getch, and the console given back as it was at the end,
+// at Ctrl-C or a closed window, and at a crash outside the guard.
 // _getch reads the console's own key events and already delivers an extended
 // key as its lead byte and code; typed values go through std::cin unchanged,
 // which reads a whole line in the console's line mode, so keys and values never
@@ -15,6 +16,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -66,6 +68,23 @@ BOOL WINAPI onConsoleEvent(DWORD)
 {
     restoreConsole();
     return FALSE;  // the default handler still ends the process
+}
+
+LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = nullptr;
+
+// A crash outside the guard: the console goes back before the process does.
+LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* info)
+{
+    restoreConsole();
+    return previousFilter != nullptr ? previousFilter(info) : EXCEPTION_CONTINUE_SEARCH;
+}
+
+// abort() ends the process without the exception filter or atexit.
+void onAbort(int sig)
+{
+    restoreConsole();
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
 }
 
 // Raw bytes must each take one cell: under a multi-byte code page (UTF-8, or a
@@ -136,6 +155,11 @@ void beginConsole()
     useSingleByteCodePage();
     consoleTaken = 1;
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+    previousFilter = SetUnhandledExceptionFilter(onUnhandledException);
+    std::signal(SIGABRT, onAbort);
+    // Stack kept back for the filter when the fault is the stack running out.
+    ULONG guarantee = 64 * 1024;
+    SetThreadStackGuarantee(&guarantee);
     std::atexit(restoreAtExit);
 }
 

@@ -26,7 +26,7 @@
 #include <sstream>
 #include <string>
 
-#include "console/terminal_posix.h"
+#include "console/console_posix.h"
 #include "probe/write_prompt.h"
 
 namespace {

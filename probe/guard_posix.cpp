@@ -1,118 +1,87 @@
-// The guard on POSIX: the access itself is a tiny assembly routine, so the
-// compiler can neither move nor merge it. A SIGSEGV or SIGBUS whose program
-// counter is that routine's one load or store is resumed at the routine's
-// failure exit; every other fault goes on to whoever handled it before.
+// The guard's signal handler on POSIX. A SIGSEGV or SIGBUS raised by a guarded
+// access fails that access; everything else is handed on as if the guard were
+// not there: to the handler installed before it, with that handler's own mask
+// and flags, or to the default action.
 
 #include "probe/guard_access.h"
 
+#include <pthread.h>
 #include <signal.h>
 #include <ucontext.h>
 
-#if defined(__x86_64__)
-asm(R"(
-    .text
-    .p2align 4
-    .globl gleanhexLoadByte, gleanhexLoadAt, gleanhexLoadFailed
-    .hidden gleanhexLoadByte, gleanhexLoadAt, gleanhexLoadFailed
-    .type gleanhexLoadByte, @function
-gleanhexLoadByte:
-gleanhexLoadAt:
-    movzbl (%rdi), %eax
-    ret
-gleanhexLoadFailed:
-    movl $-1, %eax
-    ret
-    .size gleanhexLoadByte, .-gleanhexLoadByte
-
-    .p2align 4
-    .globl gleanhexStoreByte, gleanhexStoreAt, gleanhexStoreFailed
-    .hidden gleanhexStoreByte, gleanhexStoreAt, gleanhexStoreFailed
-    .type gleanhexStoreByte, @function
-gleanhexStoreByte:
-gleanhexStoreAt:
-    movb %sil, (%rdi)
-    xorl %eax, %eax
-    ret
-gleanhexStoreFailed:
-    movl $-1, %eax
-    ret
-    .size gleanhexStoreByte, .-gleanhexStoreByte
-)");
-#elif defined(__aarch64__)
-asm(R"(
-    .text
-    .p2align 4
-    .globl gleanhexLoadByte, gleanhexLoadAt, gleanhexLoadFailed
-    .hidden gleanhexLoadByte, gleanhexLoadAt, gleanhexLoadFailed
-    .type gleanhexLoadByte, %function
-gleanhexLoadByte:
-gleanhexLoadAt:
-    ldrb w0, [x0]
-    ret
-gleanhexLoadFailed:
-    mov w0, #-1
-    ret
-    .size gleanhexLoadByte, .-gleanhexLoadByte
-
-    .p2align 4
-    .globl gleanhexStoreByte, gleanhexStoreAt, gleanhexStoreFailed
-    .hidden gleanhexStoreByte, gleanhexStoreAt, gleanhexStoreFailed
-    .type gleanhexStoreByte, %function
-gleanhexStoreByte:
-gleanhexStoreAt:
-    strb w1, [x0]
-    mov w0, #0
-    ret
-gleanhexStoreFailed:
-    mov w0, #-1
-    ret
-    .size gleanhexStoreByte, .-gleanhexStoreByte
-)");
-#else
-#error "the memory guard has no access routine for this processor"
-#endif
-
 namespace {
 
-// Set once, before the first guarded access; read only by the handler.
+// Set once before the first guarded access, then changed only by the handler
+// itself, as the kernel would have changed them (SA_RESETHAND).
 struct sigaction previousSegv;
 struct sigaction previousBus;
 
-#if defined(__x86_64__)
-auto& programCounter(ucontext_t* context) { return context->uc_mcontext.gregs[REG_RIP]; }
-#else
-auto& programCounter(ucontext_t* context) { return context->uc_mcontext.pc; }
-#endif
-
-// Moves a fault at `at` on to `resume`; false for any other fault.
-template <typename Register>
-bool resumePast(Register& pc, const char* at, const char* resume)
+// kill, raise, sigqueue and the like report a code of zero or below; a fault
+// (and the kernel's own SI_KERNEL) a positive one.
+bool wasSent(const siginfo_t* info)
 {
-    if (static_cast<Address>(pc) != reinterpret_cast<Address>(at))
-        return false;
-    pc = static_cast<Register>(reinterpret_cast<Address>(resume));
-    return true;
+    return info == nullptr || info->si_code <= 0;
 }
 
-void passOn(int sig, siginfo_t* info, void* context)
+bool has(const struct sigaction& action, unsigned flag)
 {
-    const struct sigaction& previous = sig == SIGBUS ? previousBus : previousSegv;
-    if ((previous.sa_flags & SA_SIGINFO) != 0) {
-        previous.sa_sigaction(sig, info, context);
-    } else if (previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
-        previous.sa_handler(sig);
-    } else {
-        // Returning re-runs the faulting instruction, which now meets the default action.
-        ::signal(sig, SIG_DFL);
+    return (static_cast<unsigned>(action.sa_flags) & flag) != 0;
+}
+
+bool isHandler(const struct sigaction& action)
+{
+    return has(action, SA_SIGINFO) || (action.sa_handler != SIG_DFL && action.sa_handler != SIG_IGN);
+}
+
+// The default action now. A fault that returned would be raised again by its
+// instruction; a sent signal would be gone, so it is raised once more.
+void takeDefaultAction(int sig)
+{
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, sig);
+    ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+}
+
+// Runs the earlier handler as the kernel would have: with the mask of the
+// interrupted code plus its own sa_mask, the signal itself blocked unless it
+// asked for SA_NODEFER, and its disposition reset first for SA_RESETHAND.
+void callEarlierHandler(int sig, siginfo_t* info, void* context, struct sigaction& previous)
+{
+    const struct sigaction earlier = previous;
+    if (has(earlier, SA_RESETHAND)) {
+        previous = {};
+        previous.sa_handler = SIG_DFL;
     }
+    sigset_t mask = static_cast<ucontext_t*>(context)->uc_sigmask;
+    for (int s = 1; s < NSIG; ++s)
+        if (sigismember(&earlier.sa_mask, s) == 1)
+            sigaddset(&mask, s);
+    if (has(earlier, SA_NODEFER))
+        sigdelset(&mask, sig);
+    else
+        sigaddset(&mask, sig);
+    sigset_t ours;
+    ::pthread_sigmask(SIG_SETMASK, &mask, &ours);
+    if (has(earlier, SA_SIGINFO))
+        earlier.sa_sigaction(sig, info, context);
+    else
+        earlier.sa_handler(sig);
+    ::pthread_sigmask(SIG_SETMASK, &ours, nullptr);
 }
 
 void onFault(int sig, siginfo_t* info, void* context)
 {
-    auto& pc = programCounter(static_cast<ucontext_t*>(context));
-    if (resumePast(pc, gleanhexLoadAt, gleanhexLoadFailed) || resumePast(pc, gleanhexStoreAt, gleanhexStoreFailed))
+    const bool sent = wasSent(info);
+    if (!sent && resumeGuardedAccess(sig, info, context))
         return;
-    passOn(sig, info, context);
+    struct sigaction& previous = sig == SIGBUS ? previousBus : previousSegv;
+    if (isHandler(previous))
+        callEarlierHandler(sig, info, context, previous);
+    else if (!sent || previous.sa_handler != SIG_IGN)
+        takeDefaultAction(sig);
 }
 
 bool installGuard()

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iostream>
 
+#include "console/console.h"
 #include "probe/guard.h"
 
 namespace {
@@ -142,7 +143,14 @@ Address scanForReadable(Address start, int direction)
 {
     std::cout << "\nScanning for accessible memory, this may take... forever....." << std::flush;
     MemoryMap map{};
-    if (!readMemoryMap(map))
-        return walkBlockByBlock(start, direction, BLOCK_BY_BLOCK_LIMIT);
+    if (!readMemoryMap(map)) {
+        const Address found = walkBlockByBlock(start, direction, BLOCK_BY_BLOCK_LIMIT);
+        // The walk returns `start` both when it reads and when the walk gave up.
+        if (found == start && !readsWithoutFault(start)) {
+            std::cout << "\nNo readable block found; the view stays where it was.\n";
+            pauseForKey();
+        }
+        return found;
+    }
     return walkOverMap(map, start, direction, readsWithoutFault);
 }

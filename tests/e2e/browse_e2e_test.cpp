@@ -202,6 +202,40 @@ TEST(BrowseKeys, KeysThatMeanNothingOnlyRedraw)
     quit(s);
 }
 
+TEST(BrowseScreen, ResizeWhileFramesAreWrittenRedrawsWithoutAKey)
+{
+    PtySession s(SessionOptions{});
+    ASSERT_TRUE(s.nextFrame());
+    // More frames than the terminal holds unread: the program is still writing
+    // them when the resize comes, and no key follows to wake it afterwards.
+    constexpr int KEYS = 100;
+    s.send(repeated(DOWN, KEYS));
+    s.resize(30, 101);
+    for (int i = 0; i <= KEYS; ++i)
+        ASSERT_TRUE(s.nextFrame()) << "frame " << i << " of " << KEYS + 1;
+    EXPECT_FALSE(s.nextFrame(milliseconds(200))) << "one resize, one redraw";
+    s.send("x");
+    expectEndedCleanly(s);
+}
+
+TEST(BrowseScreen, WholeFrameStaysInPlaceAt80By24)
+{
+    PtySession s({.args = {"-mainframe"}, .rows = 24, .cols = 80});
+    ASSERT_TRUE(s.nextFrame());
+    EXPECT_FALSE(s.screen().autowrap()) << "rows wider than the terminal would wrap";
+    press(s, DOWN + DOWN, 2);
+    const unsigned long long start = blockStartShown(s);
+    EXPECT_EQ(s.line(1), std::string(80, '-'));
+    for (int r = 0; r < 15; ++r)
+        EXPECT_EQ(numberAfter(s, FIRST_GRID_ROW + r, ""), start + 16ULL * static_cast<unsigned>(r));
+    EXPECT_EQ(s.line(19), "[INS]/[DEL] Scan up/down, [HOME] starting location, [X] exit, [W] write");
+    EXPECT_EQ(s.line(PANEL_ROW).rfind("Selected Byte: [", 0), 0U);
+    EXPECT_EQ(selectedShown(s), start + 32);
+    s.send("x");
+    expectEndedCleanly(s);
+    EXPECT_TRUE(s.screen().autowrap()) << "autowrap not given back";
+}
+
 TEST(BrowseKeys, BurstOfSequencesIsDecodedWhole)
 {
     PtySession s({{"-mainframe"}});

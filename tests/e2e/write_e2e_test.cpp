@@ -28,24 +28,20 @@ std::string charCell(const PtySession& s, int r, int c)
     return s.screen().cell(FIRST_GRID_ROW + r, charColumn(s, r, c)).glyph;
 }
 
-bool lineMode(const termios& t)
-{
-    return (t.c_lflag & (ICANON | ECHO)) == (ICANON | ECHO) && (t.c_iflag & ICRNL) != 0;
-}
-
 bool keyMode(const termios& t)
 {
     return (t.c_lflag & (ICANON | ECHO)) == 0;
 }
 
-// Presses W and waits for the prompt, with the terminal ready for a typed line.
+// Presses W and waits for the prompt. The terminal stays raw: the program
+// echoes and edits the value itself.
 void openPrompt(PtySession& s)
 {
     s.send("w");
     ASSERT_TRUE(s.waitForText(VALUE_LABEL)) << s.screen().text();
     EXPECT_EQ(s.line(PROMPT_ROW), PROMPT_LINE);
     EXPECT_EQ(s.line(PROMPT_ROW + 1), VALUE_LABEL);
-    ASSERT_TRUE(s.waitUntil([&] { return lineMode(s.modes()); })) << "no echo or line editing for the value";
+    EXPECT_TRUE(keyMode(s.modes()));
 }
 
 TEST(WriteByte, TypedValueIsEchoedEditedAndShownInGridAndPanel)
@@ -138,6 +134,7 @@ TEST(WriteByte, TextAfterTheValueIsNeverTakenAsKeys)
     // The rest of that line is what the next W reads: not a number, so rejected at once.
     s.send("w");
     ASSERT_TRUE(s.waitForText(PAUSE_LINE));
+    EXPECT_EQ(s.line(PROMPT_ROW + 1), "Byte Value:  x^[[BX") << "the rest is shown where it is read";
     EXPECT_EQ(s.line(PROMPT_ROW + 2), INVALID_LINE);
     s.send("q");
     ASSERT_TRUE(s.nextFrame());
@@ -181,17 +178,21 @@ TEST(WriteByte, EscapeByteWrittenIntoMemoryIsShownNotSent)
     quit(s);
 }
 
-TEST(WriteByte, EndOfInputAtThePromptEndsTheProgram)
+TEST(WriteByte, TypedCtrlDIsAnInvalidEntryButEndOfInputEndsTheProgram)
 {
     PtySession s({{"-mainframe"}});
     ASSERT_TRUE(s.nextFrame());
-    openPrompt(s);
-    s.send("\x04");  // Ctrl-D at the start of the line
-    expectEndedCleanly(s);
-    const size_t invalid = s.output().find(INVALID_LINE);
-    EXPECT_NE(invalid, std::string::npos);
-    EXPECT_NE(s.output().find(PAUSE_LINE, invalid), std::string::npos);
-    EXPECT_NE(s.screen().text().find("Goodbye"), std::string::npos);
+    for (const char* entry : {"\x04", "12\x04"}) {
+        SCOPED_TRACE(entry);
+        openPrompt(s);
+        s.send(entry);
+        ASSERT_TRUE(s.waitForText(PAUSE_LINE));
+        EXPECT_EQ(s.line(PROMPT_ROW + 3), INVALID_LINE);
+        s.send("q");
+        ASSERT_TRUE(s.nextFrame());
+        EXPECT_EQ(hexCell(s, 0, 0), "5b");
+    }
+    quit(s);
 
     PtySession piped({.args = {"-mainframe"}, .pipedKeys = true});
     ASSERT_TRUE(piped.nextFrame());
@@ -201,6 +202,50 @@ TEST(WriteByte, EndOfInputAtThePromptEndsTheProgram)
     expectEndedCleanly(piped);
     EXPECT_NE(piped.output().find(INVALID_LINE), std::string::npos);
     EXPECT_NE(piped.screen().text().find("Goodbye"), std::string::npos);
+}
+
+TEST(WriteByte, TypedAheadTextIsEchoedAndEditedSafely)
+{
+    PtySession s({{"-mainframe"}});
+    ASSERT_TRUE(s.nextFrame());
+    // All in one go, before the prompt is up: a control byte echoes as ^A, Ctrl-U kills the line.
+    s.send("w7\x01");
+    ASSERT_TRUE(s.waitForText("Byte Value: 7^A"));
+    s.send("\x15" "42");
+    ASSERT_TRUE(s.waitForText("Byte Value: 42"));
+    EXPECT_EQ(s.line(PROMPT_ROW + 1), "Byte Value: 42");
+    s.send("\r");
+    ASSERT_TRUE(s.nextFrame());
+    EXPECT_EQ(hexCell(s, 0, 0), "2a");
+    s.send("w300\r");  // pasted
+    ASSERT_TRUE(s.waitForText(PAUSE_LINE));
+    EXPECT_EQ(s.line(PROMPT_ROW + 1), "Byte Value: 300");
+    s.send("q");
+    ASSERT_TRUE(s.nextFrame());
+    quit(s);
+}
+
+TEST(WriteByte, PromptStoppedAndContinuedComesBackWithItsText)
+{
+    PtySession s({.args = {"-mainframe"}, .jobControl = true});
+    ASSERT_TRUE(s.nextFrame());
+    openPrompt(s);
+    s.send("4");
+    ASSERT_TRUE(s.waitForText("Byte Value: 4"));
+    s.send("\x1a");  // Ctrl-Z
+    ASSERT_TRUE(s.waitForText("Stopped")) << s.screen().text();
+    EXPECT_TRUE(sameModes(s.modes(), s.modesAtStart())) << "the shell did not get its terminal back";
+    s.send("fg\r");
+    ASSERT_TRUE(s.nextFrame());
+    ASSERT_TRUE(s.waitForText("Byte Value: 4"));
+    EXPECT_EQ(s.line(PROMPT_ROW + 1), "Byte Value: 4");
+    EXPECT_EQ(s.line(PANEL_ROW), "Selected Byte: [[] HEX:5b Decimal: 91");
+    EXPECT_EQ(s.screen().text().find("Stopped"), std::string::npos) << "the screen was not drawn again";
+    EXPECT_TRUE(keyMode(s.modes()));
+    s.send("2\r");
+    ASSERT_TRUE(s.nextFrame());
+    EXPECT_EQ(hexCell(s, 0, 0), "2a");
+    quit(s);
 }
 
 TEST(WriteByte, CtrlCAtThePromptGivesTheTerminalBack)

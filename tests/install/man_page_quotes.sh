@@ -15,7 +15,7 @@ manual=$(groff -man -Tutf8 -P-cbou -rLL=2000n -dAD=l "$page" | flatten)
 # Screen texts with the run's own values swapped for the names the manual uses.
 program_texts() {
   timeout 20 "$program" "$@" |
-    sed -e 's/\x1b\[H\x1b\[J/\n/g' | sed -e 's/\x1b\[[0-9;]*m//g' |
+    sed -e 's/\x1b\[H\x1b\[J/\n/g' | sed -e 's/\x1b\[[0-9;]*m//g' -e 's/\x1b\[?7[hl]//g' |
     sed -E -e 's/^Block starting at address: [0-9a-f]+ \([0-9]+ Bytes from home\)$/Block starting at address: start (distance Bytes from home)/' \
            -e 's/^Selected Byte: \[.*\] HEX:[0-9a-f]+ Decimal: [0-9]+$/Selected Byte: [char] HEX:hex Decimal: decimal/' \
            -e 's/^Address: [0-9a-f]+$/Address: address/' \

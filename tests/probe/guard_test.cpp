@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "common/sanitizers.h"
+#include "console/console.h"
 #include "probe/snapshot.h"
 #include "support/constants.h"
 
@@ -121,10 +122,12 @@ TEST(Guard, AddressesNoProcessCanOwnFault)
 {
     expectUnreadableAndUnwritable(0);
     expectUnreadableAndUnwritable(1);
+#if UINTPTR_MAX > 0xffff'ffffU
     expectUnreadableAndUnwritable(0x0000800000000000);  // first of the non-canonical hole
     expectUnreadableAndUnwritable(0x7fffffffffffffff);
     expectUnreadableAndUnwritable(0x8000000000000000);
     expectUnreadableAndUnwritable(0xffff800000000000);  // the kernel's half
+#endif
     expectUnreadableAndUnwritable(TOP);
 }
 
@@ -240,6 +243,111 @@ TEST(GuardDeathTest, ForeignFaultStillKillsWithoutAnEarlierHandler)
 #else
     EXPECT_EXIT(faultOutsideTheGuard(false), ::testing::KilledBySignal(SIGSEGV), "");
 #endif
+}
+
+// Deep enough to run out of stack; the compiler cannot tell that it never ends.
+int descend(unsigned long depth)
+{
+    volatile char frame[512];
+    frame[0] = static_cast<char>(depth);
+    if (depth == 0)
+        return frame[0];
+    return descend(depth + 1) + frame[0];
+}
+
+void overflowTheStackWithTheConsole()
+{
+    const rlimit noCore{0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+    ::dup2(STDERR_FILENO, STDOUT_FILENO);  // where the death test sees what the console writes
+    beginConsole();
+    std::_Exit(descend(1));
+}
+
+TEST(ConsoleDeathTest, StackOverflowStillGivesTheTerminalBack)
+{
+#if GLEANHEX_ASAN
+    GTEST_SKIP() << "AddressSanitizer reports the overflow itself";
+#endif
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // Autowrap back on and colours reset: the handler ran, on a stack of its own.
+    EXPECT_EXIT(overflowTheStackWithTheConsole(), ::testing::KilledBySignal(SIGSEGV), "\\?7h.\\[0m");
+}
+
+// A SIGSEGV or SIGBUS that was sent, not raised by a fault, is never the
+// guard's: with no earlier handler it takes the default action at once.
+void sendAfterTheGuard(int sig, bool queued)
+{
+    const rlimit noCore{0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+    if (readByteGuarded(0).has_value())
+        std::_Exit(44);
+    if (queued)
+        ::sigqueue(::getpid(), sig, sigval{});
+    else
+        ::raise(sig);
+    std::_Exit(45);
+}
+
+TEST(GuardDeathTest, SentSignalTakesTheDefaultActionAtOnce)
+{
+#if GLEANHEX_ASAN
+    GTEST_SKIP() << "AddressSanitizer's handlers came first";
+#endif
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(sendAfterTheGuard(SIGSEGV, false), ::testing::KilledBySignal(SIGSEGV), "");
+    EXPECT_EXIT(sendAfterTheGuard(SIGBUS, true), ::testing::KilledBySignal(SIGBUS), "");
+}
+
+bool blocked(int sig)
+{
+    sigset_t mask;
+    ::pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+    return sigismember(&mask, sig) == 1;
+}
+
+// Says how it was called, then returns: a second signal finds the default.
+void onceWithReset(int sig, siginfo_t* info, void*)
+{
+    const bool right = sig == SIGSEGV && info->si_code == SI_TKILL && blocked(SIGUSR1) && blocked(SIGSEGV);
+    const char* text = right ? "earlier handler: as installed\n" : "earlier handler: wrong mask or info\n";
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, text, std::strlen(text));
+}
+
+void onNoDefer(int)
+{
+    std::_Exit(blocked(SIGSEGV) ? 43 : 42);
+}
+
+void earlierHandlerThenSignals(bool resetHand)
+{
+    const rlimit noCore{0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+    struct sigaction act {};
+    sigemptyset(&act.sa_mask);
+    if (resetHand) {
+        act.sa_sigaction = onceWithReset;
+        act.sa_flags = static_cast<int>(SA_SIGINFO | SA_RESETHAND);
+        sigaddset(&act.sa_mask, SIGUSR1);
+    } else {
+        act.sa_handler = onNoDefer;
+        act.sa_flags = SA_NODEFER;
+    }
+    ::sigaction(SIGSEGV, &act, nullptr);
+    if (readByteGuarded(0).has_value() || blocked(SIGUSR1))
+        std::_Exit(44);
+    ::raise(SIGSEGV);
+    if (blocked(SIGUSR1) || blocked(SIGSEGV))
+        std::_Exit(46);  // the handler's mask outlived it
+    ::raise(SIGSEGV);
+    std::_Exit(45);
+}
+
+TEST(GuardDeathTest, EarlierHandlerGetsItsOwnMaskAndFlags)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(earlierHandlerThenSignals(true), ::testing::KilledBySignal(SIGSEGV), "^earlier handler: as installed\n$");
+    EXPECT_EXIT(earlierHandlerThenSignals(false), ::testing::ExitedWithCode(42), "");
 }
 
 // The guarded accesses are the one place that touches arbitrary bytes on

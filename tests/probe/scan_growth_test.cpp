@@ -85,7 +85,7 @@ TEST(ScanGrowth, BelowAGrowsDownMappingWithinTheStackLimitAndGuardGap)
                                 Walk{3 * MIB, -1}, Walk{3 * MIB / 2, -1}, Walk{MIB / 2, -1}}) {
             for (Address phase : {Address{0}, Address{131}}) {
                 const Address start = layout.floor() + walk.fromFloor + (walk.direction > 0 ? phase : -phase);
-                const Address bound = candidatesTo(start, walk.direction > 0 ? layout.stack() : layout.floor(),
+                const std::uint64_t bound = candidatesTo(start, walk.direction > 0 ? layout.stack() : layout.floor(),
                                                    walk.direction);
                 layout.build();
                 const Address got = scan(start, walk.direction);

@@ -12,7 +12,11 @@
 
 namespace {
 
+#if UINTPTR_MAX > 0xffff'ffffU
 constexpr Address BASE = 0x7ff6'0000'0000;
+#else
+constexpr Address BASE = 0x7ff6'0000;
+#endif
 
 // Pages [first, end), numbered from BASE, that read or are guard pages; in
 // increasing order. Every other page faults.

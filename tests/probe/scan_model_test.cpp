@@ -10,7 +10,11 @@
 
 namespace {
 
+#if UINTPTR_MAX > 0xffff'ffffU
 constexpr Address BASE = 0x5555'0000'0000;
+#else
+constexpr Address BASE = 0x5555'0000;
+#endif
 
 TEST(ScanModel, OnePageIslandsInEveryPhaseBothWays)
 {
@@ -59,11 +63,15 @@ TEST(ScanModel, WrapsAtTheTopAndAtZero)
 }
 
 // Where a walk that goes all the way round first meets [first, last], the page
-// just behind its start, by arithmetic on 128-bit integers instead of walking.
+// just behind its start, by arithmetic on wider integers instead of walking.
 Address firstHitAfterOneLap(Address start, int direction, Address first, Address last)
 {
+#if UINTPTR_MAX > 0xffff'ffffU
     __extension__ typedef unsigned __int128 Wide;
-    const Wide space = Wide{1} << 64;
+#else
+    typedef std::uint64_t Wide;
+#endif
+    const Wide space = Wide{TOP} + 1;
     const Wide step = BLOCK_BYTES;
     if (direction > 0) {
         const Wide wrapped = start + (space - start + step - 1) / step * step - space;  // first candidate past 0

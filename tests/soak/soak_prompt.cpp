@@ -9,12 +9,6 @@
 #include "support/e2e_support.h"
 #include "soak_session.h"
 
-namespace {
-
-bool lineMode(const termios& t) { return (t.c_lflag & ICANON) != 0; }
-
-}  // namespace
-
 std::string SoakRun::readMemory(Address at, std::size_t n) const
 {
     const int fd = ::open(("/proc/" + std::to_string(session_.pid()) + "/mem").c_str(), O_RDONLY);
@@ -66,11 +60,8 @@ void SoakRun::write()
     ++stats_.keys;
     send("W", pick(rng_, 2) == 0 ? "w" : "W");
     wait(VALUE_LABEL);
-    if (!typed.empty()) {
-        if (!session_.waitUntil([&] { return lineMode(session_.modes()); }, KEY_WAIT))
-            throw SoakFailure("the prompt never took a line");
+    if (!typed.empty())
         send("value line", typed + "\r");
-    }
     const bool stores = e.value && *e.value <= 255 && home;
     const std::string* message = !e.value || *e.value > 255 ? &INVALID_LINE : home ? nullptr : &FAILED_LINE;
     if (message != nullptr) {
@@ -131,11 +122,8 @@ void SoakRun::endWithSignal()
         // Into the prompt, or on to the pause after an entry that is no value.
         send("W", "w");
         wait(VALUE_LABEL);
-        if (blank(rest_)) {
-            if (!session_.waitUntil([&] { return lineMode(session_.modes()); }, KEY_WAIT))
-                throw SoakFailure("the prompt never took a line");
+        if (blank(rest_))
             send("partial entry", how == 5 ? "-5x\r" : std::to_string(pick(rng_, 300)).substr(0, pick(rng_, 3)));
-        }
         if (how == 5 || !blank(rest_))
             wait(PAUSE_LINE);
     }

@@ -5,6 +5,7 @@
 #include <pty.h>
 #include <utmp.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,6 +23,61 @@ size_t countOf(const std::string& haystack, std::string_view needle)
     for (size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1))
         ++n;
     return n;
+}
+
+constexpr int SHELL_SIGNALS[] = {SIGINT, SIGQUIT, SIGTSTP, SIGTTIN, SIGTTOU};
+
+void defaultSignals()
+{
+    for (const int sig : SHELL_SIGNALS)
+        ::signal(sig, SIG_DFL);
+}
+
+void say(const char* text)
+{
+    [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, text, std::strlen(text));
+}
+
+// What a job-control shell does for one foreground job: `start` runs in a
+// child of its own process group that owns the terminal, and the shell waits,
+// taking the terminal back when the job stops, until "fg" is typed.
+[[noreturn]] void actAsShell(const std::function<void()>& start)
+{
+    for (const int sig : SHELL_SIGNALS)
+        ::signal(sig, SIG_IGN);
+    const int tty = STDERR_FILENO;  // standard input may be a pipe
+    const pid_t job = ::fork();
+    if (job == 0) {
+        ::setpgid(0, 0);
+        ::tcsetpgrp(tty, ::getpid());
+        defaultSignals();
+        start();
+    }
+    ::setpgid(job, job);
+    ::tcsetpgrp(tty, job);
+    for (;;) {
+        int status = 0;
+        if (::waitpid(job, &status, WUNTRACED) != job)
+            ::_exit(125);
+        if (WIFEXITED(status))
+            ::_exit(WEXITSTATUS(status));
+        if (WIFSIGNALED(status))
+            ::_exit(128 + WTERMSIG(status));
+        ::tcsetpgrp(tty, ::getpgrp());
+        say("\r\n[1]+  Stopped\r\n$ ");
+        for (std::string line; line != "fg\n";) {
+            char c = 0;
+            if (::read(tty, &c, 1) != 1)
+                ::_exit(124);
+            line += c;
+            if (c == '\n' && line != "fg\n") {
+                line.clear();
+                say("$ ");
+            }
+        }
+        ::tcsetpgrp(tty, job);
+        ::kill(-job, SIGCONT);
+    }
 }
 
 }  // namespace
@@ -66,8 +122,13 @@ PtySession::PtySession(SessionOptions options) : screen_(options.rows, options.c
         for (std::string& a : options.args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
+        const auto start = [&] {
+            ::execv(program.c_str(), argv.data());
+            ::_exit(127);
+        };
+        if (options.jobControl)
+            actAsShell(start);
+        start();
     }
     ::close(slave);
     if (options.pipedKeys) {
@@ -106,6 +167,14 @@ void PtySession::closeKeys()
     if (keysWrite_ >= 0)
         ::close(keysWrite_);
     keysWrite_ = -1;
+}
+
+void PtySession::resize(int rows, int cols)
+{
+    winsize size{};
+    size.ws_row = static_cast<unsigned short>(rows);
+    size.ws_col = static_cast<unsigned short>(cols);
+    ::ioctl(master_, TIOCSWINSZ, &size);
 }
 
 bool PtySession::pump(std::chrono::milliseconds wait)
@@ -157,7 +226,8 @@ bool PtySession::nextFrame(std::chrono::milliseconds limit)
             size_t at = 0;
             for (int i = 0; i < wanted; ++i)
                 at = output_.find(FRAME_START, at) + 1;
-            const size_t address = output_.find("Address: ", at);
+            // At the start of a line: the grid may show those letters from memory, never a line break.
+            const size_t address = output_.find("\nAddress: ", at);
             return address != std::string::npos && output_.find('\x1b', address) != std::string::npos;
         },
         limit);

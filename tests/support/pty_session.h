@@ -21,6 +21,11 @@ struct SessionOptions {
     // Keys come from a pipe instead of the terminal (scripted use); output still
     // goes to the terminal.
     bool pipedKeys = false;
+    // The program runs as a job under a small job-control shell in the terminal:
+    // Ctrl-Z stops it, the shell says so and takes the terminal, and "fg" typed
+    // there continues it in the foreground. pid() is then the shell's, and the
+    // shell ends with the program's exit code.
+    bool jobControl = false;
 };
 
 class PtySession {
@@ -33,6 +38,9 @@ public:
     void send(std::string_view bytes);
     // Ends the key stream (only with pipedKeys): the program sees end of input.
     void closeKeys();
+    // Gives the terminal a new size, which signals the program; the screen
+    // model keeps its own.
+    void resize(int rows, int cols);
 
     // Reads output until `done` holds or the time runs out; returns whether it held.
     bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(5));

@@ -78,7 +78,7 @@ void Screen::put(const std::string& glyph)
     if (col_ + 1 < cols_)
         ++col_;
     else
-        pendingWrap_ = true;
+        pendingWrap_ = autowrap_;  // without autowrap the last column is written over
 }
 
 void Screen::control(unsigned char byte)
@@ -103,15 +103,19 @@ void Screen::control(unsigned char byte)
 
 void Screen::finishCsi(char final)
 {
-    std::vector<int> params;
-    std::istringstream in(sequence_);
-    for (std::string part; std::getline(in, part, ';');)
-        params.push_back(part.empty() ? 0 : std::stoi(part));
+    if (sequence_ == "?7" && (final == 'h' || final == 'l')) {
+        autowrap_ = final == 'h';
+        return;
+    }
     const bool plainParams = sequence_.find_first_not_of("0123456789;") == std::string::npos;
     if (!plainParams) {
         violation("CSI " + sequence_ + final);
         return;
     }
+    std::vector<int> params;
+    std::istringstream in(sequence_);
+    for (std::string part; std::getline(in, part, ';');)
+        params.push_back(part.empty() ? 0 : std::stoi(part));
     switch (final) {
     case 'H':
         row_ = params.size() > 0 && params[0] > 0 ? params[0] - 1 : 0;

@@ -1,8 +1,8 @@
 #pragma once
 // A small terminal screen model. It understands exactly what a well-behaved
 // gleanhex frame may contain (printable UTF-8, line breaks, cursor home, erase,
-// SGR colours) and records anything else as a violation: a control code that
-// reached the terminal.
+// SGR colours, autowrap off and on) and records anything else as a violation:
+// a control code that reached the terminal.
 
 #include <string>
 #include <string_view>
@@ -52,6 +52,7 @@ public:
     // The SGR colours currently in force.
     int fg() const { return fg_; }
     int bg() const { return bg_; }
+    bool autowrap() const { return autowrap_; }
 
 private:
     void put(const std::string& glyph);
@@ -67,6 +68,7 @@ private:
     int row_ = 0;
     int col_ = 0;
     bool pendingWrap_ = false;
+    bool autowrap_ = true;
     int fg_ = 0;
     int bg_ = 0;
     std::vector<Cell> cells_;

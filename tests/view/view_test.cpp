@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -106,7 +107,8 @@ TEST(View, LastCellSelectedIsHighlightedInBothAreas)
 {
     const Memory m = knownBlock();
     const Address b = m.start();
-    const Screen screen = drawn(b, b, 14, 15).screen;
+    const Drawn d = drawn(b, b, 14, 15);
+    const Screen& screen = d.screen;
     const std::size_t width = hex(b).size();
     const int row = FIRST_GRID_ROW + 14;
     EXPECT_EQ(attributeOf(screen.cell(row, hexCell(width, 15))), ATTR_SELECTED);
@@ -120,6 +122,12 @@ TEST(View, LastCellSelectedIsHighlightedInBothAreas)
     EXPECT_EQ(selected, 3);
     EXPECT_EQ(screen.shown(HEADER_ROW), "Block starting at address: " + hex(b) + " (239 Bytes from home)");
     EXPECT_EQ(screen.shown(ADDRESS_ROW), "Address: " + hex(b + 239));
+
+    // A cursor out of range (its bytes are memory W can reach) is taken modulo
+    // the block, never used to index outside it.
+    EXPECT_EQ(drawn(b, b, 14 + BLOCK_ROWS * 0x1000000U, 15 + BLOCK_COLS * 0x1000000U).raw, d.raw);
+    EXPECT_EQ(drawn(b, b, 0xff000000U, 0xff0000ffU).screen.shown(ADDRESS_ROW),
+              "Address: " + hex(b + 0xff000000U % 15 * 16 + 15));
 }
 
 struct PanelCase {
@@ -174,15 +182,26 @@ TEST(View, UnreadableBlockShowsQuestionMarks)
 TEST(View, BlockWrappingPastTheTopOfTheSpace)
 {
     const Screen screen = drawn(TOP - 15, 0x1000, 0, 0).screen;
+#if UINTPTR_MAX > 0xffff'ffffU
     EXPECT_EQ(screen.shown(HEADER_ROW), "Block starting at address: fffffffffffffff0 (4112 Bytes from home)");
     EXPECT_EQ(screen.shown(FIRST_GRID_ROW, 0, 19), "fffffffffffffff0 : ");
+#else
+    EXPECT_EQ(screen.shown(HEADER_ROW), "Block starting at address: fffffff0 (4112 Bytes from home)");
+    EXPECT_EQ(screen.shown(FIRST_GRID_ROW, 0, 11), "fffffff0 : ");
+#endif
     EXPECT_EQ(screen.shown(FIRST_GRID_ROW + 1, 0, 4), "0 : ");
     EXPECT_EQ(screen.shown(FIRST_GRID_ROW + 14, 0, 5), "d0 : ");
 }
 
 TEST(View, DistanceFromHomeEitherWay)
 {
+#if UINTPTR_MAX > 0xffff'ffffU
     const Address h = 0x7ffd12345678;
+    const std::string half = "9223372036854775808";
+#else
+    const Address h = 0xbf812345;
+    const std::string half = "2147483648";
+#endif
     EXPECT_EQ(distanceFromHome(h, h), 0U);
     EXPECT_EQ(distanceFromHome(h + 5, h), 5U);
     EXPECT_EQ(distanceFromHome(h - 5, h), 5U);
@@ -197,7 +216,7 @@ TEST(View, DistanceFromHomeEitherWay)
     EXPECT_EQ(drawn(h - 0x100, h, 1, 2).screen.shown(HEADER_ROW),
               "Block starting at address: " + hex(h - 0x100) + " (238 Bytes from home)");
     EXPECT_EQ(drawn(h + HALF, h, 0, 0).screen.shown(HEADER_ROW),
-              "Block starting at address: " + hex(h + HALF) + " (9223372036854775808 Bytes from home)");
+              "Block starting at address: " + hex(h + HALF) + " (" + half + " Bytes from home)");
 }
 
 }  // namespace

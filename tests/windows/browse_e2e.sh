@@ -71,6 +71,9 @@ expect_row $GRID ': \[Welcome Home\]' 60 && expect_row $ADDRESS '^Address: [0-9a
     { echo "the browser did not come up"; exit 1; }
 home=$(row $ADDRESS | sed -n 's/^Address: \([0-9a-f]*\).*/\1/p')
 at() { printf '%x' $((16#$home + $1)); }
+echo "home address: $home"
+# A 32-bit program's addresses have at most 8 digits.
+((${#home} <= 2 * ${GLEANHEX_POINTER_BYTES:-8})) || fail "home $home is wider than the program's pointers"
 expect_row $HEADER "^Block starting at address: $home \(0 Bytes from home\)"
 expect_row $GRID "^$home : 5b 57 65 6c 63 6f 6d 65 20 48 6f 6d 65 5d"
 coloured_row $GRID | grep -Eq $'\e\\[(92m\e\\[42|92;42)m5b' ||

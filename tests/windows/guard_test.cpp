@@ -75,8 +75,12 @@ TEST(GuardWin32, GuardPageFaultsOnceThenReads)
 
 TEST(GuardWin32, AddressesNoProcessCanTouch)
 {
+#if UINTPTR_MAX > 0xffff'ffffU
     for (const Address address : {Address{0}, Address{1}, Address{0xffff}, Address{0x8000000000000000},
                                   Address{0xffff800000000000}, ~Address{0}}) {
+#else
+    for (const Address address : {Address{0}, Address{1}, Address{0xffff}, ~Address{0}}) {
+#endif
         SCOPED_TRACE(address);
         EXPECT_EQ(readByteGuarded(address), std::nullopt);
         EXPECT_FALSE(writeByteGuarded(address, 0));

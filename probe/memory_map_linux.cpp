@@ -1,7 +1,8 @@
-// The memory map on Linux, from /proc/self/smaps: its VmFlags tell which
-// mappings grow down. Where only /proc/self/maps can be read, [stack] is taken
-// to be the one mapping that does. Reading uses a fixed buffer and the ranges'
-// reserved room only, so the heap does not move while the map is read.
+// Linux only (it reads /proc): the memory map, from /proc/self/smaps, whose
+// VmFlags tell which mappings grow down. Where only /proc/self/maps can be
+// read, [stack] is taken to be the one mapping that does. Reading uses a fixed
+// buffer and the ranges' reserved room only, so the heap does not move while
+// the map is read.
 
 #include "probe/memory_map.h"
 
@@ -77,7 +78,7 @@ bool parseHex(std::string_view& text, Address& value)
 {
     std::size_t i = 0;
     value = 0;
-    for (; i < text.size() && i < 16; ++i) {
+    for (; i < text.size() && i < 2 * sizeof(Address); ++i) {
         const char c = text[i];
         const unsigned digit = c >= '0' && c <= '9' ? unsigned(c - '0') : c >= 'a' && c <= 'f' ? unsigned(c - 'a' + 10) : 16u;
         if (digit == 16)
@@ -194,7 +195,7 @@ bool readMemoryMap(MemoryMap& map)
     struct rlimit limit {};
     Address stackLimit = TOP;
     if (::getrlimit(RLIMIT_STACK, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
-        stackLimit = limit.rlim_cur;
+        stackLimit = limit.rlim_cur < TOP ? static_cast<Address>(limit.rlim_cur) : TOP;
     if (map.ranges.capacity() < 256)
         map.ranges.reserve(256);
     for (;;) {

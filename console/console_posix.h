@@ -1,0 +1,20 @@
+#pragma once
+// Between the POSIX console files only: the parts beginConsole puts together.
+// Each sits on the terminal of terminal_posix.h; keys and values sit on the
+// output as well, and neither calls back up.
+
+#include <cstddef>
+
+// Gives std::cout its buffer: one write per flush, and a record of what the
+// screen shows since it was last cleared.
+void installOutput();
+// How many bytes std::cout has taken so far.
+unsigned long long outputWritten();
+// Draws the screen again from that record: after the program was stopped and
+// continued, or the terminal resized, where nobody else redraws it.
+void replayScreen();
+// Gives std::cin its source: typed values, read apart from the keys.
+void installValueLine();
+// Longer value lines are still read to their end, but only this much is kept:
+// nothing typed or piped can grow memory without bound.
+constexpr std::size_t VALUE_LINE_MAX = 4096;
