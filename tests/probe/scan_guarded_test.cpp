@@ -12,11 +12,7 @@
 
 namespace {
 
-#if UINTPTR_MAX > 0xffff'ffffU
-constexpr Address BASE = 0x7ff6'0000'0000;
-#else
-constexpr Address BASE = 0x7ff6'0000;
-#endif
+constexpr Address BASE = userAddress(0x7ff6'0000'0000, 0x7ff6'0000);
 
 // Pages [first, end), numbered from BASE, that read or are guard pages; in
 // increasing order. Every other page faults.

@@ -17,6 +17,12 @@
 
 constexpr Address MODEL_PAGE = 4096;
 
+// An address in the user's part of the space, at this build's width.
+constexpr Address userAddress(std::uint64_t wide, std::uint32_t narrow)
+{
+    return sizeof(Address) > 4 ? static_cast<Address>(wide) : Address{narrow};
+}
+
 struct ModelMemory {
     struct Span {
         Address first;

@@ -10,11 +10,7 @@
 
 namespace {
 
-#if UINTPTR_MAX > 0xffff'ffffU
-constexpr Address BASE = 0x5555'0000'0000;
-#else
-constexpr Address BASE = 0x5555'0000;
-#endif
+constexpr Address BASE = userAddress(0x5555'0000'0000, 0x5555'0000);
 
 TEST(ScanModel, OnePageIslandsInEveryPhaseBothWays)
 {
