@@ -361,6 +361,9 @@ protected:
     {
         if (!GLEANHEX_ASAN)
             GTEST_SKIP() << "built without AddressSanitizer";
+#ifdef GLEANHEX_PORTABLE_GUARD
+        GTEST_SKIP() << "the portable guard's accesses are C++, which the sanitizer checks";
+#endif
     }
 
     static bool poisoned([[maybe_unused]] const void* p)
