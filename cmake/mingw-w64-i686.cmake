@@ -1,20 +1,6 @@
-# Cross build for 32-bit Windows with mingw-w64. What runs the tests (Wine) is
-# the caller's choice: scripts/test-windows passes CMAKE_CROSSCOMPILING_EMULATOR.
+# Cross build for 32-bit Windows with mingw-w64:
 #   cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake
-set(CMAKE_SYSTEM_NAME Windows)
+# The compiler only: how the tests run (Wine) is the test script's business.
 set(CMAKE_SYSTEM_PROCESSOR x86)
-
 set(MINGW_TRIPLE i686-w64-mingw32)
-# The POSIX threads flavour: GoogleTest needs std::mutex, which the win32 one lacks.
-set(CMAKE_C_COMPILER ${MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${MINGW_TRIPLE}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# One self-contained .exe: no runtime DLLs to ship or to find under Wine.
-set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

@@ -28,6 +28,7 @@
 
 #include "console/console_posix.h"
 #include "probe/write_prompt.h"
+#include "tests/support/extraction.h"
 
 namespace {
 
@@ -49,31 +50,6 @@ std::string refused;
 {
     std::fprintf(stderr, "write prompt: %s (line of %zu bytes)\n", what, line.size());
     std::abort();
-}
-
-bool space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-// The value an unsigned 32-bit extraction reads from the start of `line`, if
-// it reads one at all; computed apart from the stream.
-std::optional<std::uint32_t> extraction(const std::string& line)
-{
-    std::size_t i = 0;
-    while (i < line.size() && space(line[i]))
-        ++i;
-    bool negative = false;
-    if (i < line.size() && (line[i] == '+' || line[i] == '-'))
-        negative = line[i++] == '-';
-    std::uint64_t magnitude = 0;
-    bool anyDigit = false;
-    for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) {
-        anyDigit = true;
-        magnitude = magnitude * 10 + static_cast<unsigned>(line[i] - '0');
-        if (magnitude > UINT32_MAX)
-            return std::nullopt;  // too large for 32 bits: the extraction fails
-    }
-    if (!anyDigit)
-        return std::nullopt;
-    return static_cast<std::uint32_t>(negative ? (std::uint64_t{1} << 32) - magnitude : magnitude);
 }
 
 void drainKeys()
@@ -150,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string line(reinterpret_cast<const char*>(data), size);
     if (const std::size_t end = line.find('\n'); end != std::string::npos)
         line.resize(end);
-    const std::optional<std::uint32_t> value = extraction(line.substr(0, VALUE_LINE_MAX));
+    const std::optional<std::uint32_t> value = extractUnsigned(std::string_view(line).substr(0, VALUE_LINE_MAX)).value;
     std::optional<unsigned char> expected;
     if (value && *value <= 255)
         expected = static_cast<unsigned char>(*value);

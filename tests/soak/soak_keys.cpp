@@ -126,25 +126,6 @@ bool blank(const std::string& text)
     return text.find_first_not_of(" \t\n\v\f\r") == std::string::npos;
 }
 
-Extraction extract(const std::string& text)
-{
-    std::size_t i = text.find_first_not_of(" \t\n\v\f\r");
-    bool negative = false;
-    if (text[i] == '+' || text[i] == '-')
-        negative = text[i++] == '-';
-    std::uint64_t magnitude = 0;
-    const std::size_t digits = i;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        magnitude = magnitude * 10 + static_cast<unsigned>(text[i] - '0');
-        if (magnitude > UINT32_MAX)
-            return {};
-    }
-    if (i == digits)
-        return {};
-    const std::uint64_t wrapped = negative ? (std::uint64_t{1} << 32) - magnitude : magnitude;
-    return {static_cast<std::uint32_t>(wrapped), text.substr(i)};
-}
-
 std::string validEntry(Rng& rng, unsigned char value)
 {
     std::string number = std::to_string(value);

@@ -42,14 +42,6 @@ KeyPress loneEscape();
 // Any single key, as the pause after a message takes it.
 KeyPress anyKey(Rng& rng);
 
-// What an unsigned 32-bit extraction makes of the value line's text: the value
-// and the rest of the line it leaves, or failure (the line is then dropped).
-struct Extraction {
-    std::optional<std::uint32_t> value;
-    std::string rest;
-};
-// Needs text that is not all white space.
-Extraction extract(const std::string& text);
 bool blank(const std::string& text);
 
 // A value line (without its Enter) whose entry stores `value`, with the forms

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "support/e2e_support.h"
+#include "support/extraction.h"
 #include "soak_session.h"
 
 std::string SoakRun::readMemory(Address at, std::size_t n) const
@@ -42,20 +43,20 @@ void SoakRun::write()
     const bool home = inHome(target);
     const bool refused = !home && surelyUnwritable(target);
     std::string typed;
-    Extraction e;
-    if (!blank(rest_)) {
-        e = extract(rest_);  // the prompt reads what the last line left, without waiting
-        if (e.value && *e.value <= 255 && !home && !refused)
-            return;  // would store into memory the run does not own
-        ++stats_.fromRest;
-    } else {
+    std::string line = rest_;  // the prompt reads what the last line left, without waiting
+    if (blank(rest_)) {
         const unsigned char value = static_cast<unsigned char>(pick(rng_, 256));
         typed = (home && pick(rng_, 10) < 7) || (refused && pick(rng_, 2) == 0) ? validEntry(rng_, value)
                                                                                  : invalidEntry(rng_);
-        const std::string line = (typed.size() > 1 && typed[1] == '\x7f' ? typed.substr(2) : typed) + "\n";
-        e = extract(line);
+        line = (typed.size() > 1 && typed[1] == '\x7f' ? typed.substr(2) : typed) + "\n";
+    } else {
+        const std::optional<std::uint32_t> left = extractUnsigned(rest_).value;
+        if (left && *left <= 255 && !home && !refused)
+            return;  // would store into memory the run does not own
+        ++stats_.fromRest;
     }
-    rest_ = e.value ? e.rest : "";
+    const Extraction e = extractUnsigned(line);
+    rest_ = e.value ? line.substr(e.end) : "";
     const std::size_t mark = session_.output().size();
     ++stats_.keys;
     send("W", pick(rng_, 2) == 0 ? "w" : "W");
