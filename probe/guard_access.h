@@ -4,17 +4,9 @@
 
 #include "common/block.h"
 
-// Linux on these processors: the access is an assembly routine whose faulting
-// instruction the handler knows by address. Everywhere else on POSIX, and with
-// GLEANHEX_PORTABLE_GUARD, the portable access built on sigsetjmp.
-#if defined(__linux__) && !defined(GLEANHEX_PORTABLE_GUARD) &&                                     \
-    (defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || defined(__arm__) ||      \
-     (defined(__riscv) && __riscv_xlen == 64) || (defined(__powerpc64__) && _CALL_ELF == 2) ||  \
-     defined(__s390x__) || (defined(__mips__) && _MIPS_SIM == _ABI64))
-#define GLEANHEX_GUARD_IN_ASSEMBLY 1
-#else
-#define GLEANHEX_GUARD_IN_ASSEMBLY 0
-#endif
+// Which routines these are is chosen by the build (cmake/guard.cmake): an
+// assembly routine of the processor's own where there is one, else the
+// portable routines built on sigsetjmp.
 
 extern "C" {
 // Return the byte (0..255) or 0 on success for the store; -1 after a fault.

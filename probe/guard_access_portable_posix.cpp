@@ -1,5 +1,5 @@
 // The portable guarded accesses, for a system or processor without an assembly
-// routine of its own (and, with GLEANHEX_PORTABLE_GUARD, for testing anywhere).
+// routine of its own (and, with GLEANHEX_PORTABLE_GUARD=ON, anywhere).
 // The access goes through a volatile pointer between a sigsetjmp and the end of
 // the access; a fault in that window jumps back and the access fails.
 //
@@ -11,8 +11,6 @@
 // is. And the access is compiled code, which a sanitizer instruments.
 
 #include "probe/guard_access.h"
-
-#if !GLEANHEX_GUARD_IN_ASSEMBLY
 
 #include <setjmp.h>
 
@@ -52,5 +50,3 @@ bool resumeGuardedAccess(int, siginfo_t*, void*)
     accessing = 0;
     siglongjmp(failed, 1);
 }
-
-#endif

@@ -245,7 +245,6 @@ TEST(GuardDeathTest, ForeignFaultStillKillsWithoutAnEarlierHandler)
 #endif
 }
 
-#ifndef GLEANHEX_PORTABLE_GUARD  // that build of these tests has no console
 // Deep enough to run out of stack; the compiler cannot tell that it never ends.
 int descend(unsigned long depth)
 {
@@ -274,7 +273,6 @@ TEST(ConsoleDeathTest, StackOverflowStillGivesTheTerminalBack)
     // Autowrap back on and colours reset: the handler ran, on a stack of its own.
     EXPECT_EXIT(overflowTheStackWithTheConsole(), ::testing::KilledBySignal(SIGSEGV), "\\?7h.\\[0m");
 }
-#endif
 
 // A SIGSEGV or SIGBUS that was sent, not raised by a fault, is never the
 // guard's: with no earlier handler it takes the default action at once.
