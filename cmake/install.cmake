@@ -8,13 +8,6 @@ include(GNUInstallDirs)
 set(GLEANHEX_MAN_PAGE ${PROJECT_BINARY_DIR}/man/gleanhex.1)
 configure_file(${PROJECT_SOURCE_DIR}/man/gleanhex.1.in ${GLEANHEX_MAN_PAGE} @ONLY)
 
-# The package's changelog names the version it was released as: one more place a
-# version bump has to reach.
-file(STRINGS ${PROJECT_SOURCE_DIR}/cmake/debian/changelog latest LIMIT_COUNT 1)
-if(NOT latest MATCHES "^gleanhex \\(${PROJECT_VERSION}\\)")
-  message(FATAL_ERROR "cmake/debian/changelog has no entry for version ${PROJECT_VERSION} at its top")
-endif()
-
 install(TARGETS gleanhex RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 if(NOT WIN32)
@@ -53,4 +46,7 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 # Let dpkg-shlibdeps name the libraries the program links against.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The changelog must name this version, checked when a package is built.
+set(CPACK_GLEANHEX_CHANGELOG ${PROJECT_SOURCE_DIR}/cmake/debian/changelog)
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/check-changelog.cmake)
 include(CPack)
