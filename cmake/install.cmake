@@ -9,6 +9,20 @@ set(GLEANHEX_MAN_PAGE ${PROJECT_BINARY_DIR}/man/gleanhex.1)
 configure_file(${PROJECT_SOURCE_DIR}/man/gleanhex.1.in ${GLEANHEX_MAN_PAGE} @ONLY)
 
 install(TARGETS gleanhex RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# A stripped install (the package's) also drops the compilers' version notes.
+if(CMAKE_OBJCOPY AND NOT WIN32)
+  # The prefix as given at install time, which may not be the configured one.
+  set(installed_bindir "\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}")
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_BINDIR}")
+    set(installed_bindir "${CMAKE_INSTALL_BINDIR}")
+  endif()
+  install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+      execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+                              \"\$ENV{DESTDIR}${installed_bindir}/gleanhex\"
+                      COMMAND_ERROR_IS_FATAL ANY)
+    endif()")
+endif()
 
 if(NOT WIN32)
   # -n leaves out the name and time stamp, so the same page compresses to the same bytes.

@@ -2,7 +2,8 @@
 # `cmake --install` puts exactly the program, its compressed manual page and the
 # package's copyright and changelog in place, under
 # DESTDIR and the configured prefix as well as under a prefix given at install
-# time, and the installed program is the real one.
+# time, and the installed program is the real one. A stripped install, as the
+# package's, keeps no compiler notes, and the program binds every symbol at start.
 set -uo pipefail
 cmake=$1 build=$2 prefix=$3 bindir=$4 mandir=$5 docdir=$6 page=$7
 fail=0
@@ -44,10 +45,16 @@ expect_tree "DESTDIR" "$staged" "$staged$(under "$prefix" "$bindir")/gleanhex" \
 
 # Absolute directories would leave the given prefix, and this machine's tree is not ours to fill.
 [[ $bindir == /* || $mandir == /* || $docdir == /* ]] && exit $fail
-if ! "$cmake" --install "$build" --prefix "$root/prefix" >/dev/null; then
-  echo "cmake --install --prefix failed"
+if ! "$cmake" --install "$build" --prefix "$root/prefix" --strip >/dev/null; then
+  echo "cmake --install --prefix --strip failed"
   exit 1
 fi
 expect_tree "--prefix" "$root/prefix" "$root/prefix/$bindir/gleanhex" "$root/prefix/$mandir/man1/gleanhex.1.gz" \
   "$root/prefix/$docdir"
+if command -v readelf >/dev/null; then
+  stripped=$root/prefix/$bindir/gleanhex
+  ! readelf -S "$stripped" | grep -q '\.comment' || { echo "--strip: $stripped keeps its .comment section"; fail=1; }
+  readelf -d "$stripped" | grep -q 'FLAGS.*BIND_NOW' || { echo "$stripped does not bind at start (-z now)"; fail=1; }
+  readelf -l "$stripped" | grep -q GNU_RELRO || { echo "$stripped has no read-only relocations (-z relro)"; fail=1; }
+fi
 exit $fail
