@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The manual page renders without a single groff warning, on the page and on a
-# terminal, and man(1) shows it with the project's version.
+# terminal, and man(1) shows it with the project's version, within 80 columns.
 set -uo pipefail
 page=$1 version=$2
 fail=0
@@ -30,5 +30,13 @@ if command -v man >/dev/null; then
   fi
   grep -q '^GLEANHEX(1)' "$out" || { echo "man -l shows no GLEANHEX(1) heading"; fail=1; }
   grep -q "gleanhex $version" "$out" || { echo "man -l shows no version $version"; fail=1; }
+  # Characters, not bytes: the page quotes with curly quotes.
+  (
+    LC_ALL=C.UTF-8 status=0
+    while IFS= read -r line; do
+      ((${#line} <= 80)) || { echo "wider than 80 columns: $line"; status=1; }
+    done <"$out"
+    exit $status
+  ) || fail=1
 fi
 exit $fail
