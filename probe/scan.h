@@ -21,6 +21,6 @@ using Readable = std::function<bool(Address)>;
 // when nothing anywhere reads.
 Address walkOverMap(const MemoryMap& map, Address start, int direction, const Readable& readable);
 
-// The walk one guarded read per candidate, for when there is no map. Gives up
+// The walk itself, one guarded read per candidate, for when there is no map. Gives up
 // after `maxCandidates` faulting candidates and returns `start`.
 Address walkBlockByBlock(Address start, int direction, std::uint64_t maxCandidates);
