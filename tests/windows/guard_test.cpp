@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "pages.h"
+#include "support/pages.h"
 #include "probe/guard.h"
 #include "probe/snapshot.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "console/console.h"
-#include "pages.h"
+#include "support/pages.h"
 #include "probe/write_prompt.h"
 #include "support/prompt_texts.h"
 

@@ -11,7 +11,7 @@
 #include <sstream>
 #include <vector>
 
-#include "pages.h"
+#include "support/pages.h"
 #include "probe/memory_map.h"
 #include "probe/scan.h"
 #include "support/constants.h"
