@@ -1,13 +1,18 @@
 // Guarded one-byte access and the block snapshot over every kind of memory a
 // user can page into, the guarded write as W uses it, and the guard's manners
-// towards the rest of the process and towards AddressSanitizer.
+// towards the rest of the process (its signals on POSIX, the other exception
+// handlers on Windows) and towards AddressSanitizer.
 
 #include "probe/guard.h"
 
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <signal.h>
-#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -21,35 +26,13 @@
 #include "console/console.h"
 #include "probe/snapshot.h"
 #include "support/constants.h"
+#include "support/pages.h"
 
 #if GLEANHEX_ASAN
 #include <sanitizer/asan_interface.h>
 #endif
 
 namespace {
-
-
-// Pages of our own, released at the end of the test.
-class Pages {
-public:
-    explicit Pages(std::size_t count, int prot = PROT_READ | PROT_WRITE, int fd = -1)
-        : size_(count * PAGE),
-          base_(::mmap(nullptr, size_, prot, fd < 0 ? MAP_PRIVATE | MAP_ANONYMOUS : MAP_SHARED, fd, 0))
-    {
-        EXPECT_NE(base_, MAP_FAILED);
-    }
-    ~Pages() { ::munmap(base_, size_); }
-    Pages(const Pages&) = delete;
-    Pages& operator=(const Pages&) = delete;
-
-    unsigned char* at(std::size_t offset) const { return static_cast<unsigned char*>(base_) + offset; }
-    Address address(std::size_t offset) const { return reinterpret_cast<Address>(at(offset)); }
-    void protect(std::size_t page, int prot) const { EXPECT_EQ(::mprotect(at(page * PAGE), PAGE, prot), 0); }
-
-private:
-    std::size_t size_;
-    void* base_;
-};
 
 void expectUnreadableAndUnwritable(Address a)
 {
@@ -71,29 +54,32 @@ TEST(Guard, ReadsAndWritesOrdinaryMemory)
     EXPECT_EQ(pages.at(18)[0], 0) << "one byte wide";
 }
 
-TEST(Guard, ProtNonePageFaults)
+TEST(Guard, NoAccessPageFaults)
 {
-    const Pages none(1, PROT_NONE);
-    expectUnreadableAndUnwritable(none.address(0));
-    expectUnreadableAndUnwritable(none.address(PAGE - 1));
+    const Pages pages(1, PageAccess::none);
+    expectUnreadableAndUnwritable(pages.address(0));
+    expectUnreadableAndUnwritable(pages.address(PAGE - 1));
+    pages.protect(0, PageAccess::readWrite);
+    EXPECT_EQ(pages.at(0)[0], 0x00) << "a failed store changes nothing";
+    EXPECT_EQ(pages.at(PAGE - 1)[0], 0x00) << "a failed store changes nothing";
 }
 
 TEST(Guard, UnmappedPageFaults)
 {
     Pages pages(3);
-    ASSERT_EQ(::munmap(pages.at(PAGE), PAGE), 0);
+    pages.unmap(1);
     expectUnreadableAndUnwritable(pages.address(PAGE));
     expectUnreadableAndUnwritable(pages.address(2 * PAGE - 1));
     EXPECT_TRUE(writeByteGuarded(pages.address(PAGE - 1), 1)) << "its neighbours are untouched";
     EXPECT_TRUE(writeByteGuarded(pages.address(2 * PAGE), 2));
-    ASSERT_NE(::mmap(pages.at(PAGE), PAGE, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0), MAP_FAILED);
+    pages.restore(1);
 }
 
 TEST(Guard, ReadOnlyPageReadsButRefusesWrites)
 {
     Pages pages(1);
     pages.at(5)[0] = 0x77;
-    pages.protect(0, PROT_READ);
+    pages.protect(0, PageAccess::read);
     EXPECT_EQ(readByteGuarded(pages.address(5)), 0x77);
     EXPECT_FALSE(writeByteGuarded(pages.address(5), 0x11));
     EXPECT_EQ(readByteGuarded(pages.address(5)), 0x77) << "the byte keeps its value";
@@ -105,12 +91,13 @@ TEST(Guard, ReadOnlyPageReadsButRefusesWrites)
     EXPECT_EQ(readByteGuarded(c), 0xcd);
 }
 
+#if !defined(_WIN32)
 TEST(Guard, FileMappingPastItsEndFaultsWithSigbus)
 {
     std::FILE* file = std::tmpfile();
     ASSERT_NE(file, nullptr);
     ASSERT_EQ(::ftruncate(::fileno(file), 10), 0);
-    const Pages pages(2, PROT_READ | PROT_WRITE, ::fileno(file));
+    const Pages pages(2, ::fileno(file));
     pages.at(3)[0] = 0x42;
     EXPECT_EQ(readByteGuarded(pages.address(3)), 0x42);
     EXPECT_EQ(readByteGuarded(pages.address(PAGE - 1)), 0x00) << "the rest of the last page reads as zero";
@@ -118,11 +105,13 @@ TEST(Guard, FileMappingPastItsEndFaultsWithSigbus)
     expectUnreadableAndUnwritable(pages.address(2 * PAGE - 1));
     std::fclose(file);
 }
+#endif
 
 TEST(Guard, AddressesNoProcessCanOwnFault)
 {
     expectUnreadableAndUnwritable(0);
     expectUnreadableAndUnwritable(1);
+    expectUnreadableAndUnwritable(0xffff);
 #if UINTPTR_MAX > 0xffff'ffffU
     expectUnreadableAndUnwritable(0x0000800000000000);  // first of the non-canonical hole
     expectUnreadableAndUnwritable(0x7fffffffffffffff);
@@ -132,9 +121,19 @@ TEST(Guard, AddressesNoProcessCanOwnFault)
     expectUnreadableAndUnwritable(TOP);
 }
 
+TEST(Guard, ManyFaultsInARowLeaveTheProcessWhole)
+{
+    const Pages pages(1, PageAccess::none);
+    for (std::size_t i = 0; i < 2000; ++i)
+        ASSERT_EQ(readByteGuarded(pages.address(i % PAGE)), std::nullopt);
+    pages.protect(0, PageAccess::readWrite);
+    pages.at(0)[0] = 0x42;
+    EXPECT_EQ(readByteGuarded(pages.address(0)), 0x42);
+}
+
 TEST(Snapshot, UnmappedBlockIsAllFill)
 {
-    const Pages none(1, PROT_NONE);
+    const Pages none(1, PageAccess::none);
     Snapshot want;
     for (auto& row : want)
         row.fill(UNREADABLE_FILL);
@@ -158,7 +157,7 @@ TEST(Snapshot, BlockRunningIntoAnUnreadablePageStopsAtTheBoundary)
     Pages pages(2);
     for (std::size_t i = 0; i < PAGE; ++i)
         pages.at(i)[0] = static_cast<unsigned char>(0x80 + i % 61);  // never 0x3f
-    pages.protect(1, PROT_NONE);
+    pages.protect(1, PageAccess::none);
     const std::size_t readable = 100;
     const Snapshot chr = snapshotBlock(pages.address(PAGE - readable));
     for (std::size_t i = 0; i < BLOCK_BYTES; ++i) {
@@ -182,7 +181,7 @@ protected:
 
     static unsigned char pattern(size_t i) { return static_cast<unsigned char>(i * 31 + 7); }
     Address at(size_t i) const { return pages_.address(i); }
-    void protectMiddle(int prot) const { pages_.protect(1, prot); }
+    void protectMiddle(PageAccess access) const { pages_.protect(1, access); }
 
     // Every readable byte holds its pattern, but `changed`, which holds `value`.
     void expectPattern(size_t changed = SIZE_MAX, unsigned char value = 0) const
@@ -202,7 +201,7 @@ protected:
 
 TEST_F(PatternPages, StoresExactlyOneByteRightUpToAProtectedPage)
 {
-    protectMiddle(PROT_NONE);
+    protectMiddle(PageAccess::none);
     EXPECT_TRUE(writeByteGuarded(at(PAGE - 1), 0x41));
     expectPattern(PAGE - 1, 0x41);
     EXPECT_TRUE(writeByteGuarded(at(PAGE - 1), pattern(PAGE - 1)));
@@ -223,22 +222,22 @@ TEST_F(PatternPages, EveryValueIsStoredAsItIs)
 TEST_F(PatternPages, RefusedStoresChangeNoByteAroundThem)
 {
     const size_t targets[] = {PAGE, PAGE + 1, PAGE + PAGE / 2, 2 * PAGE - 1};
-    protectMiddle(PROT_READ);
+    protectMiddle(PageAccess::read);
     for (const size_t i : targets)
         EXPECT_FALSE(writeByteGuarded(at(i), static_cast<unsigned char>(~pattern(i)))) << "read-only, byte " << i;
     expectPattern();
 
-    protectMiddle(PROT_NONE);
+    protectMiddle(PageAccess::none);
     for (const size_t i : targets)
         EXPECT_FALSE(writeByteGuarded(at(i), static_cast<unsigned char>(~pattern(i)))) << "inaccessible, byte " << i;
-    protectMiddle(PROT_READ);
+    protectMiddle(PageAccess::read);
     expectPattern();
 
-    ASSERT_EQ(::munmap(pages_.at(PAGE), PAGE), 0);
+    pages_.unmap(1);
     for (const size_t i : targets)
         EXPECT_FALSE(writeByteGuarded(at(i), 0x41)) << "unmapped, byte " << i;
     expectPattern();
-    ASSERT_NE(::mmap(pages_.at(PAGE), PAGE, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0), MAP_FAILED);
+    pages_.restore(1);
 }
 
 // This program's own constant data, string literals and code: mapped and
@@ -261,6 +260,50 @@ TEST(GuardedWrite, ProgramsOwnConstantsAndCodeRefuse)
     EXPECT_EQ(readByteGuarded(constant + 2), 0x30);
 }
 
+#if defined(_WIN32)
+// A guard page raises its own exception, not an access violation, and only on
+// the first touch: the platform then drops the guard.
+TEST(GuardWin32, GuardPageFaultsOnceThenReads)
+{
+    Pages pages(2);
+    pages.page(0)[5] = 0x77;
+    pages.protect(0, PAGE_READWRITE | PAGE_GUARD);
+    pages.protect(1, PAGE_READWRITE | PAGE_GUARD);
+
+    EXPECT_EQ(readByteGuarded(pages.address(5)), std::nullopt);
+    EXPECT_EQ(pages.protection(0) & PAGE_GUARD, 0u);
+    EXPECT_EQ(readByteGuarded(pages.address(5)), 0x77);
+
+    EXPECT_FALSE(writeByteGuarded(pages.address(PAGE + 9), 0x33));
+    EXPECT_EQ(pages.protection(1) & PAGE_GUARD, 0u);
+    EXPECT_EQ(pages.page(1)[9], 0x00) << "the faulted store did not happen";
+    EXPECT_TRUE(writeByteGuarded(pages.address(PAGE + 9), 0x33));
+    EXPECT_EQ(pages.page(1)[9], 0x33);
+}
+
+// Exceptions raised anywhere else still go on to whoever handles them.
+constexpr DWORD TEST_EXCEPTION = 0xE0DE0001;
+int testExceptionsSeen = 0;
+
+LONG CALLBACK catchTestException(EXCEPTION_POINTERS* exception)
+{
+    if (exception->ExceptionRecord->ExceptionCode != TEST_EXCEPTION)
+        return EXCEPTION_CONTINUE_SEARCH;
+    ++testExceptionsSeen;
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+TEST(GuardWin32, LeavesOtherExceptionsToTheirHandlers)
+{
+    (void)readByteGuarded(0);  // the guard's handler is installed, first in line
+    void* const handler = AddVectoredExceptionHandler(0, catchTestException);
+    ASSERT_NE(handler, nullptr);
+    RaiseException(TEST_EXCEPTION, 0, 0, nullptr);  // returns once a handler continues it
+    RemoveVectoredExceptionHandler(handler);
+    EXPECT_EQ(testExceptionsSeen, 1);
+}
+
+#else
 bool sameDisposition(const struct sigaction& a, const struct sigaction& b)
 {
     return a.sa_handler == b.sa_handler && a.sa_flags == b.sa_flags;
@@ -280,7 +323,7 @@ TEST(Guard, LeavesOtherSignalsAndTheSignalMaskAlone)
     sigset_t maskBefore;
     ::sigprocmask(SIG_SETMASK, nullptr, &maskBefore);
 
-    const Pages none(1, PROT_NONE);
+    const Pages none(1, PageAccess::none);
     for (int i = 0; i < 10; ++i)
         expectUnreadableAndUnwritable(none.address(0));
 
@@ -444,6 +487,7 @@ TEST(GuardDeathTest, EarlierHandlerGetsItsOwnMaskAndFlags)
     EXPECT_EXIT(earlierHandlerThenSignals(true), ::testing::KilledBySignal(SIGSEGV), "^earlier handler: as installed\n$");
     EXPECT_EXIT(earlierHandlerThenSignals(false), ::testing::ExitedWithCode(42), "");
 }
+#endif
 
 // The guarded accesses are the one place that touches arbitrary bytes on
 // purpose, and they are assembly, so AddressSanitizer never checks them:

@@ -92,7 +92,7 @@ TEST_F(RedirectedInput, WriteStoresTheValueAndSaysNothingMore)
 {
     Pages pages(1);
     type("65\nx");
-    promptWrite(pages.at(0), 1, 2);
+    promptWrite(pages.address(0), 1, 2);
     EXPECT_EQ(pages.page(0)[18], 65);
     EXPECT_EQ(shown(), PROMPT);
 }
@@ -107,7 +107,7 @@ TEST_F(RedirectedInput, WriteToMemoryThatRefusesItFailsAndPauses)
         pages.protect(0, protection);
         clearShown();
         type("200\nx");
-        promptWrite(pages.at(0, 5), 0, 0);
+        promptWrite(pages.address(5), 0, 0);
         EXPECT_EQ(shown(), PROMPT + "\nWrite failed\n" + PAUSE);
         EXPECT_EQ(readKey(), 'x');
         pages.protect(0, PAGE_READWRITE);
@@ -120,7 +120,7 @@ TEST_F(RedirectedInput, RejectedValueLeavesTheByteAndPauses)
     Pages pages(1);
     pages.page(0)[0] = 9;
     type("-1 x");
-    promptWrite(pages.at(0), 0, 0);
+    promptWrite(pages.address(0), 0, 0);
     EXPECT_EQ(pages.page(0)[0], 9);
     EXPECT_EQ(shown(), PROMPT + "\nValue is invalid, aborting.\n" + PAUSE);
     EXPECT_EQ(readKey(), 'x') << "the space after the value ended the pause";
