@@ -13,6 +13,9 @@ if((CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_
 else()
   set(GLEANHEX_FORTIFY_LEVEL 2)
 endif()
-# Undefined first: some compilers define a level of their own.
-add_compile_options("$<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=${GLEANHEX_FORTIFY_LEVEL}>")
+# Undefined first: some compilers define a level of their own. Not under a
+# sanitizer, which checks those calls itself, and only the unfortified ones.
+if(NOT CMAKE_CXX_FLAGS MATCHES "-fsanitize=")
+  add_compile_options("$<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=${GLEANHEX_FORTIFY_LEVEL}>")
+endif()
 add_link_options(LINKER:-z,relro LINKER:-z,now)
