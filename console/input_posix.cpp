@@ -368,8 +368,10 @@ int readKey()
         const Key key = nextKey(stale);
         if (stale)
             return SCREEN_STALE;
-        if (!key.done || key.count == 0)
+        if (!key.done)
             continue;
+        if (key.count == 0)
+            return NO_CODE;  // a turn like any other key's
         if (key.count == 2)
             pendingCode = key.code[1];
         return key.code[0];
