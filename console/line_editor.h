@@ -10,7 +10,7 @@
 
 // Room for one entry. It serves the echo and the editing only: an entry that
 // does not fit is invalid as a whole.
-constexpr std::size_t LINE_BYTES = 16 * 1024;
+constexpr std::size_t LINE_BYTES = std::size_t{16} * 1024;
 
 struct LineEdit {
     char text[LINE_BYTES + 1];  // one more for the line's end once it is entered
