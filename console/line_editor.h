@@ -13,7 +13,7 @@
 constexpr std::size_t LINE_BYTES = std::size_t{16} * 1024;
 
 struct LineEdit {
-    char text[LINE_BYTES + 1];  // one more for the line's end once it is entered
+    char text[LINE_BYTES + 1]{};  // one more for the line's end once it is entered
     std::size_t size = 0;
     std::size_t cursor = 0;   // byte offset, always at the start of a character
     bool overflowed = false;  // something typed did not fit
