@@ -19,6 +19,9 @@ constexpr int END_OF_INPUT = -1;       // no key can come any more
 // Not a key: the terminal was resized or the program continued after a stop,
 // and the screen must be drawn again before the next key is read.
 constexpr int SCREEN_STALE = -2;
+// Not a code: a key press that means nothing here, such as Alt with a letter
+// or a sequence no known key sends. It still ends the turn, as any key does.
+constexpr int NO_CODE = -3;
 
 constexpr int KEY_HOME = 71;
 constexpr int KEY_UP = 72;
@@ -51,7 +54,8 @@ void clearScreen();
 // Shows the continue prompt and returns after one key press.
 void pauseForKey();
 // One code per call, without echo or Enter; END_OF_INPUT once no key can come,
-// SCREEN_STALE when the screen needs drawing again first.
+// SCREEN_STALE when the screen needs drawing again first, NO_CODE for a key
+// that delivers none.
 int readKey();
 
 // What a raw memory byte looks like on this console, as text that never acts as

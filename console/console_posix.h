@@ -15,6 +15,3 @@ unsigned long long outputWritten();
 void replayScreen();
 // Gives std::cin its source: typed values, read apart from the keys.
 void installValueLine();
-// Longer value lines are still read to their end, but only this much is kept:
-// nothing typed or piped can grow memory without bound.
-constexpr std::size_t VALUE_LINE_MAX = 4096;

@@ -7,6 +7,11 @@
 // key as its lead byte and code; typed values go through std::cin unchanged,
 // which reads a whole line in the console's line mode, so keys and values never
 // meet.
+// That line mode is the console's own line editor, and it serves the value as
+// the POSIX one does: Left, Right, Home, End, Delete and Backspace edit, and a
+// line reaches std::cin only once Enter is pressed, so a closed window stores
+// nothing. It differs in that Up, Down and the function keys recall earlier
+// lines, Esc clears the line, and Ctrl-U and Ctrl-W are no editing keys.
 
 #include "console/console.h"
 

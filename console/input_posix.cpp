@@ -1,10 +1,13 @@
 // Keys and typed values on POSIX. Both come from standard input, read one byte
 // at a time and never ahead, so that keys can be scripted through a pipe: keys
-// are decoded from the raw terminal's bytes; a value is read as a whole line,
-// kept apart from the keys in std::cin's buffer. The terminal stays raw for a
-// value too, with the echo and editing done here: so typed-ahead text shows as
-// well, and a stopped and continued prompt can be drawn again with its text.
+// are decoded from the raw terminal's bytes; a value is read by lines, kept
+// apart from the keys in std::cin's buffer. The terminal stays raw for a value
+// too, with the line editing and its echo done here: so typed-ahead text shows
+// as well, cursor keys edit instead of becoming text, and a stopped and
+// continued prompt can be drawn again with its text. A typed line counts only
+// once Enter is pressed.
 
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,11 +16,11 @@
 #include <cstdint>
 #include <iostream>
 #include <streambuf>
-#include <string>
 
 #include "console/console.h"
 #include "console/console_posix.h"
 #include "console/key_decoder.h"
+#include "console/line_editor.h"
 #include "console/terminal_posix.h"
 
 namespace {
@@ -26,9 +29,18 @@ namespace {
 // the Escape key itself.
 constexpr int ESCAPE_WAIT_MS = 100;
 
+constexpr std::uint8_t ESC = 0x1b;
+constexpr std::uint8_t CTRL_U = 0x15;
+constexpr std::uint8_t CTRL_W = 0x17;
+
+// The value's field leaves this much of its line to the prompt before it.
+constexpr unsigned PROMPT_ROOM = 16;
+constexpr unsigned DEFAULT_COLUMNS = 80;
+
 KeyDecoder decoder;
 int pendingCode = -1;
-bool inputEnded = false;  // for keys and values alike: nothing more can be read
+bool inputEnded = false;      // for keys and values alike: nothing more can be read
+bool pipedLineOpen = false;   // a piped value line was read only in part
 
 enum class Got { BYTE, TIMED_OUT, STALE, ENDED };
 
@@ -73,92 +85,168 @@ Key nextKey(bool& stale)
     return Key{};
 }
 
-// A typed byte as the echo shows it: never as a control code.
-std::string echoOf(std::uint8_t byte)
+bool matches(std::uint8_t byte, int editingCharacter)
 {
-    if (byte >= 0x20 && byte < 0x7f)
-        return std::string(1, static_cast<char>(byte));
-    if (byte < 0x20)
-        return {'^', static_cast<char>(byte + '@')};
-    return byte == 0x7f ? "^?" : "?";
+    return editingCharacter >= 0 && byte == editingCharacter;
 }
 
-void rubOut(std::string& line)
+// Cells the value's field may take: the rest of the window's width after
+// the short prompt text that comes before it on its line.
+unsigned fieldWidth()
 {
-    for (std::size_t n = echoOf(static_cast<std::uint8_t>(line.back())).size(); n > 0; --n)
-        std::cout << "\b \b";
-    line.pop_back();
+    winsize size{};
+    unsigned columns = DEFAULT_COLUMNS;
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        columns = size.ws_col;
+    return columns > PROMPT_ROOM + 2 ? columns - PROMPT_ROOM : 2;
 }
 
-bool isBlank(char c)
+// One echo's worth of output; static, so that typing never allocates.
+char echo[ECHO_BYTES];
+
+// Straight to the terminal, apart from the record of the screen: the echo
+// changes with every key, and a replay draws it afresh instead.
+void showLine(LineEdit& line)
 {
-    return c == ' ' || c == '\t';
+    writeToTerminal(echo, redrawLine(line, fieldWidth(), echo));
 }
 
-bool is(std::uint8_t byte, int editing)
+// Bytes are already waiting: a paste is shown once, after its last byte.
+bool moreToCome()
 {
-    return editing >= 0 && byte == editing;
+    return waitForInput(0, false) == InputWait::READY;
 }
 
-// One byte of a value typed at the terminal, with the terminal's own editing
-// characters; true once the line is done.
-bool typed(std::string& line, std::uint8_t byte)
+enum class Typed { EDITING, ENTERED, EMPTY_EOF };
+
+Typed typedByte(LineEdit& line, std::uint8_t byte)
 {
-    if (byte == '\r' || byte == '\n') {
-        line.push_back('\n');
-    } else if (is(byte, editingChar(VEOF))) {
-        // An entry, not the end of input: one that no number can be read from.
-        line = "\x04\n";
-    } else if (is(byte, editingChar(VERASE)) || byte == '\b') {
-        if (!line.empty())
-            rubOut(line);
-        return false;
-    } else if (is(byte, editingChar(VKILL))) {
-        while (!line.empty())
-            rubOut(line);
-        return false;
-    } else if (is(byte, editingChar(VWERASE))) {
-        while (!line.empty() && isBlank(line.back()))
-            rubOut(line);
-        while (!line.empty() && !isBlank(line.back()))
-            rubOut(line);
-        return false;
+    if (byte == '\r' || byte == '\n')
+        return Typed::ENTERED;
+    if (matches(byte, editingChar(VEOF))) {
+        if (line.size == 0)
+            return Typed::EMPTY_EOF;
+        applyEdit(line, Edit::DELETE_UNDER);
+    } else if (matches(byte, editingChar(VERASE)) || byte == '\b' || byte == 0x7f) {
+        applyEdit(line, Edit::ERASE_BEFORE);
+    } else if (matches(byte, editingChar(VKILL)) || byte == CTRL_U) {
+        applyEdit(line, Edit::KILL_BEFORE);
+    } else if (matches(byte, editingChar(VWERASE)) || byte == CTRL_W) {
+        applyEdit(line, Edit::WORD_BEFORE);
     } else {
-        if (line.size() < VALUE_LINE_MAX) {
-            line.push_back(static_cast<char>(byte));
-            std::cout << echoOf(byte);
-        }
-        std::cout.flush();
-        return false;
+        insertByte(line, byte);
     }
-    std::cout << '\n' << std::flush;
-    return true;
+    return Typed::EDITING;
 }
 
-// Reads one line, up to and including its end and never beyond it: whatever
-// follows on the descriptor stays there as keys.
-void readValueLine(std::string& line)
+void keyOnLine(LineEdit& line, const Key& key)
 {
-    const bool fromTerminal = inputIsTerminal();
+    if (key.count != 2 || key.code[0] != EXTENDED_PREFIX)
+        return;  // Escape, Alt with a key, unknown sequences: nothing
+    switch (key.code[1]) {
+    case KEY_LEFT: applyEdit(line, Edit::LEFT); break;
+    case KEY_RIGHT: applyEdit(line, Edit::RIGHT); break;
+    case KEY_HOME: applyEdit(line, Edit::HOME); break;
+    case KEY_END: applyEdit(line, Edit::END); break;
+    case KEY_DELETE: applyEdit(line, Edit::DELETE_UNDER); break;
+    default: break;  // Up, Down, function keys: nothing
+    }
+}
+
+// The entered line, as the screen's record keeps it, and its end.
+void enter(LineEdit& line)
+{
+    writeToTerminal(echo, backToFieldStart(line, echo));
+    std::cout.write(echo, static_cast<std::streamsize>(shownLine(line, fieldWidth(), echo)));
+    std::cout << '\n' << std::flush;
+}
+
+// Edits one line typed at the terminal, in line.text; its length with its
+// end once Enter was pressed, 0 when input ended first: what was never
+// entered is never read as a value.
+std::size_t readTypedLine(LineEdit& line)
+{
+    startLine(line);
+    KeyDecoder keys;  // the sequences of cursor and editing keys
     for (;;) {
+        std::uint8_t byte = 0;
+        const bool started = keyStarted(keys);
+        const Got got = readByte(byte, started ? ESCAPE_WAIT_MS : -1, !started);
+        if (got == Got::ENDED)
+            return 0;
+        if (got == Got::STALE) {
+            replayScreen();  // the screen up to the field, which is drawn anew
+            line.shownCells = 0;
+            line.cursorCells = 0;
+            showLine(line);
+            continue;
+        }
+        if (got == Got::TIMED_OUT) {
+            finishKey(keys);  // a lone Escape
+        } else if (byte == ESC || (started && byte >= 0x20 && byte != 0x7f)) {
+            keyOnLine(line, feedKeyByte(keys, byte));
+        } else {
+            finishKey(keys);  // a control byte cuts a sequence short and acts itself
+            const Typed typed = typedByte(line, byte);
+            if (typed == Typed::EMPTY_EOF) {
+                // An entry, not the end of input: one that no number can be read from.
+                line.text[0] = '\x04';
+                line.text[1] = '\n';
+                std::cout << '\n' << std::flush;
+                return 2;
+            }
+            if (typed == Typed::ENTERED) {
+                enter(line);
+                if (line.overflowed) {
+                    line.text[0] = '\x04';  // never cut into a value: invalid as a whole
+                    line.size = 1;
+                }
+                line.text[line.size] = '\n';
+                return line.size + 1;
+            }
+        }
+        if (!moreToCome())
+            showLine(line);
+    }
+}
+
+// A piped line, read up to its end and never beyond it (whatever follows on
+// the descriptor stays there as keys), or as much of it as `text` holds.
+std::size_t readPipedLine(char* text)
+{
+    std::size_t size = 0;
+    pipedLineOpen = true;
+    while (size < LINE_BYTES) {
         std::uint8_t byte = 0;
         const Got got = readByte(byte, -1, true);
         if (got == Got::ENDED)
-            return;
+            break;
         if (got == Got::STALE) {
-            replayScreen();  // the text typed so far is part of what it shows
+            replayScreen();
             continue;
         }
-        if (fromTerminal) {
-            if (typed(line, byte))
-                return;
-            continue;
+        text[size++] = static_cast<char>(byte);
+        if (byte == '\n') {
+            pipedLineOpen = false;
+            break;
         }
-        if (byte == '\n' || line.size() < VALUE_LINE_MAX)
-            line.push_back(static_cast<char>(byte));
-        if (byte == '\n')
-            return;
     }
+    if (inputEnded)
+        pipedLineOpen = false;
+    return size;
+}
+
+// The rest of a piped value line too long to hold is dropped before keys are
+// read: it is never taken as keys.
+void dropRestOfPipedLine()
+{
+    while (pipedLineOpen && !inputEnded) {
+        std::uint8_t byte = 0;
+        const Got got = readByte(byte, -1, false);
+        if (got == Got::BYTE && byte == '\n')
+            pipedLineOpen = false;
+    }
+    pipedLineOpen = false;
 }
 
 struct ValueLineBuffer;
@@ -173,11 +261,12 @@ struct BeforeValueRead : std::streambuf {
 // std::cin's source. Keys and values share one descriptor here, while a console
 // keeps them apart; reading whole lines into this buffer keeps them apart too:
 // what is left of a value line stays here for the next value and never
-// reaches the keys.
+// reaches the keys. A value is read from it as a stream, so a piped line
+// longer than the buffer goes on in the next part.
 struct ValueLineBuffer : std::streambuf {
     BeforeValueRead before;
     std::ostream tie{&before};
-    std::string line;
+    LineEdit line;
     // The output as it stood once the line was last shown: a prompt that
     // reads on from there has not written anything since.
     unsigned long long shownAtOutput = 0;
@@ -186,15 +275,17 @@ struct ValueLineBuffer : std::streambuf {
     {
         if (gptr() < egptr())
             return traits_type::to_int_type(*gptr());
-        line.clear();
+        std::size_t size = 0;
         if (!inputEnded)
-            readValueLine(line);
+            size = inputIsTerminal() ? readTypedLine(line) : readPipedLine(line.text);
         shownAtOutput = outputWritten();  // typed lines echo as they are typed
         // At the end of input readKey reports it too, so the browse loop ends.
-        if (line.empty())
+        if (size == 0) {
+            setg(line.text, line.text, line.text);
             return traits_type::eof();
-        setg(line.data(), line.data(), line.data() + line.size());
-        return traits_type::to_int_type(line[0]);
+        }
+        setg(line.text, line.text, line.text + size);
+        return traits_type::to_int_type(line.text[0]);
     }
 
     // What an earlier value left of a typed line, echoed when a new prompt
@@ -203,8 +294,18 @@ struct ValueLineBuffer : std::streambuf {
     {
         if (!inputIsTerminal() || gptr() == egptr() || outputWritten() == shownAtOutput)
             return;
-        for (const char* p = gptr(); p < egptr() && *p != '\n'; ++p)
-            std::cout << echoOf(static_cast<std::uint8_t>(*p));
+        const unsigned width = fieldWidth();
+        unsigned cells = 0;
+        for (const char* p = gptr(); p < egptr() && *p != '\n';) {
+            char glyph[4];
+            std::size_t glyphSize = 0;
+            unsigned c = 0;
+            p += glyphOf(p, static_cast<std::size_t>(egptr() - p), glyph, glyphSize, c);
+            cells += c;
+            if (cells >= width)
+                break;
+            std::cout.write(glyph, static_cast<std::streamsize>(glyphSize));
+        }
         shownAtOutput = outputWritten();
     }
 
@@ -239,6 +340,7 @@ void pauseForKey()
 {
     std::cout << "Press any key to continue . . . " << std::flush;
     pendingCode = -1;
+    dropRestOfPipedLine();
     for (;;) {
         bool stale = false;
         const Key key = nextKey(stale);
@@ -258,6 +360,7 @@ int readKey()
         return code;
     }
     std::cout.flush();
+    dropRestOfPipedLine();
     for (;;) {
         if (inputEnded && !keyStarted(decoder))
             return END_OF_INPUT;
@@ -265,8 +368,10 @@ int readKey()
         const Key key = nextKey(stale);
         if (stale)
             return SCREEN_STALE;
-        if (!key.done || key.count == 0)
+        if (!key.done)
             continue;
+        if (key.count == 0)
+            return NO_CODE;  // a turn like any other key's
         if (key.count == 2)
             pendingCode = key.code[1];
         return key.code[0];

@@ -90,6 +90,13 @@ void onStopSignal(int sig)
     if (taken) {
         terminalTaken = 1;
         enterKeyMode();
+        // This continue is taken care of here: when it came while held, it is
+        // dropped, or it would ask for a second redraw after the first.
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        struct sigaction kept {};
+        ::sigaction(SIGCONT, &ignore, &kept);
+        ::sigaction(SIGCONT, &kept, nullptr);
         screenStale = 1;
     }
     errno = savedErrno;

@@ -12,6 +12,11 @@
 //  - a pause always leaves the decoder idle.
 // Work per byte is a fixed handful of comparisons; libFuzzer's timeout guards
 // against a loop creeping in.
+//
+// The same bytes then edit a value line, each either an editing step or a
+// typed byte, and after each the echo must be nothing but printable text,
+// well-formed UTF-8 without C1 controls, spaces and backspaces, covering no
+// more cells than the field has, with the cursor inside the line.
 
 #include <cstddef>
 #include <cstdint>
@@ -21,6 +26,7 @@
 
 #include "console/console.h"
 #include "console/key_decoder.h"
+#include "console/line_editor.h"
 
 namespace {
 
@@ -234,6 +240,57 @@ void decode(const std::uint8_t* data, std::size_t size, std::uint64_t pauses, bo
     }
 }
 
+// Cells the echo leaves the terminal's cursor at after `out`, or fails.
+unsigned checkEcho(const char* out, std::size_t n, unsigned before, std::size_t at)
+{
+    long column = before;
+    long furthest = before;
+    for (std::size_t i = 0; i < n;) {
+        const auto b = static_cast<std::uint8_t>(out[i]);
+        if (b == '\b') {
+            --column;
+            ++i;
+        } else if (b >= 0x20 && b < 0x7f) {
+            ++column;
+            ++i;
+        } else {
+            char glyph[4];
+            std::size_t glyphSize = 0;
+            unsigned cells = 0;
+            const std::size_t length = glyphOf(out + i, n - i, glyph, glyphSize, cells);
+            if (b < 0x80 || length < 2 || glyphSize != length || (b == 0xc2 && static_cast<std::uint8_t>(out[i + 1]) < 0xa0))
+                fail("echo carries a control code or a broken character", b, at);
+            column += cells;
+            i += length;
+        }
+        if (column < 0)
+            fail("echo moves before the field", b, at);
+        furthest = column > furthest ? column : furthest;
+    }
+    if (furthest > static_cast<long>(FIELD_MAX_CELLS))
+        fail("echo runs past the widest field", 0, at);
+    return static_cast<unsigned>(column);
+}
+
+void editLine(const std::uint8_t* data, std::size_t size)
+{
+    static LineEdit line;  // too big for the stack
+    startLine(line);
+    static char out[ECHO_BYTES];
+    const unsigned width = size > 0 ? 2U + data[0] % 40U : 2U;
+    unsigned column = 0;
+    for (std::size_t i = 0; i < size; ++i) {
+        if (data[i] < 8)
+            applyEdit(line, static_cast<Edit>(data[i]));
+        else
+            insertByte(line, data[i]);
+        column = checkEcho(out, redrawLine(line, width, out), column, i);
+        if (line.cursor > line.size || line.size > LINE_BYTES || line.shownCells > width ||
+            line.cursorCells > line.shownCells || column != line.cursorCells)
+            fail("the line and its echo disagree", data[i], i);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -244,5 +301,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < 8 && i < size; ++i)
         pauses |= std::uint64_t{data[i]} << (8 * i);
     decode(data, size, pauses, false);
+    editLine(data, size);
     return 0;
 }

@@ -126,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string line(reinterpret_cast<const char*>(data), size);
     if (const std::size_t end = line.find('\n'); end != std::string::npos)
         line.resize(end);
-    const std::optional<std::uint32_t> value = extractUnsigned(std::string_view(line).substr(0, VALUE_LINE_MAX)).value;
+    const std::optional<std::uint32_t> value = extractUnsigned(line).value;
     std::optional<unsigned char> expected;
     if (value && *value <= 255)
         expected = static_cast<unsigned char>(*value);

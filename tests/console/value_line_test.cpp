@@ -9,16 +9,20 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <initializer_list>
 #include <iostream>
 #include <sstream>
 #include <string>
 
 #include "console/console.h"
+#include "console/line_editor.h"
 #include "probe/write_prompt.h"
 #include "support/captured_output.h"
 #include "support/prompt_texts.h"
+#include "support/screen.h"
 
 namespace {
 
@@ -132,6 +136,66 @@ TEST(ValueLine, OverlongLineIsReadToItsEndAndTheKeysAfterItStayKeys)
     const std::string line = "5" + std::string(20000, 'a') + "\nkq";
     // The second W meets the rest of the line and drops it to the line's end, no further.
     EXPECT_EQ(inChild(line, Input::KeptOpen, [] { return inOrder({w(), w(), key()}); }), "5 invalid+pause q ");
+}
+
+TEST(ValueLine, LongEntryIsReadAsAStreamNeverCut)
+{
+    EXPECT_EQ(inChild(std::string(5000, ' ') + "66\nq", Input::KeptOpen, [] { return inOrder({w(), key()}); }), "66 q ");
+    EXPECT_EQ(inChild(std::string(5000, '0') + "65\nq", Input::KeptOpen, [] { return inOrder({w(), key()}); }), "65 q ");
+    EXPECT_EQ(inChild(std::string(5000, '9') + "\nq", Input::Ended, [] { return inOrder({w(), key()}); }),
+              "invalid+pause end ");
+    // What is left past the part held goes before the keys are read, up to its end.
+    EXPECT_EQ(inChild("7" + std::string(20000, ' ') + "x\nq", Input::KeptOpen, [] { return inOrder({w(), key()}); }),
+              "7 q ");
+}
+
+// The echo of a line longer than its field: the field scrolls with the
+// cursor, and characters keep their cells.
+TEST(ValueLine, EchoKeepsTheCursorInItsField)
+{
+    const auto edit = std::make_unique<LineEdit>();
+    Screen screen(1, 20);
+    char out[ECHO_BYTES];
+    const auto type = [&](const std::string& text) {
+        for (const char c : text) {
+            insertByte(*edit, static_cast<std::uint8_t>(c));
+            screen.feed(std::string_view(out, redrawLine(*edit, 8, out)));
+        }
+    };
+    const auto press = [&](Edit e) {
+        applyEdit(*edit, e);
+        screen.feed(std::string_view(out, redrawLine(*edit, 8, out)));
+    };
+    startLine(*edit);
+    type("123456789");
+    EXPECT_EQ(screen.line(0), "3456789");
+    EXPECT_EQ(screen.cursorCol(), 7);
+    press(Edit::HOME);
+    EXPECT_EQ(screen.line(0), "12345678");
+    EXPECT_EQ(screen.cursorCol(), 0);
+    press(Edit::KILL_BEFORE);
+    press(Edit::END);
+    press(Edit::KILL_BEFORE);
+    EXPECT_EQ(screen.line(0), "");
+    // A C1 control and a stray byte show as "?", control bytes as ^X.
+    type("\xc3\xa9" "a\xc2\x9b\xff\x01");
+    EXPECT_EQ(screen.line(0), "\xc3\xa9" "a??^A");
+    EXPECT_EQ(screen.cursorCol(), 6);
+    press(Edit::LEFT);
+    press(Edit::LEFT);
+    press(Edit::LEFT);
+    press(Edit::LEFT);
+    EXPECT_EQ(screen.cursorCol(), 1);
+    press(Edit::ERASE_BEFORE);
+    EXPECT_EQ(screen.line(0), "a??^A");
+    EXPECT_EQ(screen.cursorCol(), 0);
+    EXPECT_TRUE(screen.violations().empty()) << screen.violations().front();
+    // Past the room it has, the line is marked rather than cut.
+    startLine(*edit);
+    for (std::size_t i = 0; i <= LINE_BYTES; ++i)
+        insertByte(*edit, '1');
+    EXPECT_TRUE(edit->overflowed);
+    EXPECT_EQ(edit->size, LINE_BYTES);
 }
 
 TEST(ValueLine, EndOfInputAtThePromptEndsTheKeysToo)

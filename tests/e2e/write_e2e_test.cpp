@@ -5,9 +5,12 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <string>
 
+#include "console/line_editor.h"
 #include "support/e2e_support.h"
 #include "support/prompt_texts.h"
 
@@ -134,7 +137,7 @@ TEST(WriteByte, TextAfterTheValueIsNeverTakenAsKeys)
     // The rest of that line is what the next W reads: not a number, so rejected at once.
     s.send("w");
     ASSERT_TRUE(s.waitForText(PAUSE_LINE));
-    EXPECT_EQ(s.line(PROMPT_ROW + 1), "Byte Value:  x^[[BX") << "the rest is shown where it is read";
+    EXPECT_EQ(s.line(PROMPT_ROW + 1), "Byte Value:  xX") << "the rest is shown where it is read; Down is no text";
     EXPECT_EQ(s.line(PROMPT_ROW + 2), INVALID_LINE);
     s.send("q");
     ASSERT_TRUE(s.nextFrame());
@@ -182,7 +185,8 @@ TEST(WriteByte, TypedCtrlDIsAnInvalidEntryButEndOfInputEndsTheProgram)
 {
     PtySession s({{"-mainframe"}});
     ASSERT_TRUE(s.nextFrame());
-    for (const char* entry : {"\x04", "12\x04"}) {
+    // On an empty line Ctrl-D is an entry; with text it deletes under the cursor.
+    for (const std::string& entry : {std::string("\x04"), "12" + LEFT + "\x04\x04\x15\x04"}) {
         SCOPED_TRACE(entry);
         openPrompt(s);
         s.send(entry);
@@ -222,6 +226,103 @@ TEST(WriteByte, TypedAheadTextIsEchoedAndEditedSafely)
     EXPECT_EQ(s.line(PROMPT_ROW + 1), "Byte Value: 300");
     s.send("q");
     ASSERT_TRUE(s.nextFrame());
+    quit(s);
+}
+
+// Each editing key as a terminal sends it: what the line shows at once, where
+// the cursor stands, and what Enter then stores.
+TEST(WriteByte, EditingKeysActOnTheLineAndShowAtOnce)
+{
+    const std::string F5 = "\x1b[15~", ALT_X = "\x1bx", END = "\x1b[F";
+    const struct {
+        const char* key;
+        std::string typed;
+        std::string shown;  // after "Byte Value: ", with | where the cursor stands
+        std::string more;   // before Enter
+        int stored;
+    } cases[] = {
+        {"Left", "25" + LEFT + "1", "21|5", "", 215},
+        {"Right", "25" + LEFT + LEFT + RIGHT + "0", "20|5", "", 205},
+        {"Home", "5" + HOME + "1", "1|5", "", 15},
+        {"End", "5" + HOME + END + "1", "51|", "", 51},
+        {"Delete", "123" + HOME + DELETE, "|23", "", 23},
+        {"Backspace", "123" + LEFT + "\x7f", "1|3", "", 13},
+        {"Ctrl-H", "129\b", "12|", "", 12},
+        {"Ctrl-U", "9 12" + LEFT + LEFT + "\x15", "|12", "", 12},
+        {"Ctrl-W", "34 12\x17", "34 |", "\x7f", 34},
+        {"Ctrl-D", "123" + HOME + "\x04", "|23", "", 23},
+        {"ignored keys", "4" + UP + DOWN + PAGE_UP + F5 + ALT_X + "2", "42|", "", 42},
+        {"UTF-8", "1\xc3\xa9" + LEFT, "1|\xc3\xa9", DELETE, 1},
+        {"UTF-8 erase", "1\xc3\xa9\x7f", "1|", "", 1},
+    };
+    PtySession s({{"-mainframe"}});
+    ASSERT_TRUE(s.nextFrame());
+    // One cell for every character of these texts: every byte but a UTF-8 continuation.
+    const auto cells = [](const std::string& text) {
+        return static_cast<int>(std::count_if(text.begin(), text.end(), [](char ch) { return (ch & 0xc0) != 0x80; }));
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        openPrompt(s);
+        s.send(c.typed);
+        const size_t bar = c.shown.find('|');
+        std::string line = VALUE_LABEL + " " + c.shown.substr(0, bar) + c.shown.substr(bar + 1);
+        line.erase(line.find_last_not_of(' ') + 1);
+        const int cursor = cells(VALUE_LABEL + " " + c.shown.substr(0, bar));
+        EXPECT_TRUE(s.waitUntil([&] { return s.line(PROMPT_ROW + 1) == line && s.screen().cursorCol() == cursor; }))
+            << s.line(PROMPT_ROW + 1) << ", cursor at " << s.screen().cursorCol();
+        s.send(c.more + "\r");
+        ASSERT_TRUE(s.nextFrame());
+        char stored[3];
+        std::snprintf(stored, sizeof stored, "%02x", c.stored);
+        EXPECT_EQ(hexCell(s, 0, 0), stored);
+    }
+    EXPECT_TRUE(s.screen().violations().empty()) << s.screen().violations().front();
+    quit(s);
+}
+
+TEST(WriteByte, HangUpBeforeEnterStoresNothing)
+{
+    PtySession s({{"-mainframe"}});
+    ASSERT_TRUE(s.nextFrame());
+    openPrompt(s);
+    s.send("66");
+    ASSERT_TRUE(s.waitForText("Byte Value: 66"));
+    ::kill(s.pid(), SIGHUP);
+    expectEndedCleanly(s);
+    EXPECT_NE(s.output().find(INVALID_LINE), std::string::npos);
+    // The frame drawn on the way out shows the byte as it was.
+    ASSERT_TRUE(s.nextFrame());
+    EXPECT_EQ(hexCell(s, 0, 0), "5b");
+}
+
+// Long entries are read whole, past anything the line shows; one longer than
+// the line can hold is rejected, never cut into a value.
+TEST(WriteByte, LongEntriesAreReadWholeOrRejectedWhole)
+{
+    PtySession s({{"-mainframe"}});
+    ASSERT_TRUE(s.nextFrame());
+    const auto typeSlowly = [&s](const std::string& text) {
+        for (size_t at = 0; at < text.size(); at += 512) {
+            s.send(text.substr(at, 512));
+            s.waitUntil([] { return false; }, milliseconds(2));  // takes the echo meanwhile
+        }
+    };
+    for (const auto& [entry, shown] : {std::pair{std::string(5000, ' ') + "66", "42"},
+                                       std::pair{std::string(5000, '0') + "65", "41"}}) {
+        openPrompt(s);
+        typeSlowly(entry + "\r");
+        ASSERT_TRUE(s.nextFrame());
+        EXPECT_EQ(hexCell(s, 0, 0), shown);
+    }
+    openPrompt(s);
+    typeSlowly(std::string(LINE_BYTES, '0') + "7\r");
+    ASSERT_TRUE(s.waitForText(INVALID_LINE));
+    EXPECT_LE(s.screen().width(PROMPT_ROW + 1), s.screen().cols() - 1) << "the echo stays on its line";
+    s.send("q");
+    ASSERT_TRUE(s.nextFrame());
+    EXPECT_EQ(hexCell(s, 0, 0), "41");
+    expectCleanScreen(s);
     quit(s);
 }
 

@@ -100,7 +100,7 @@ KeyPress silentKey(Rng& rng)
 {
     static const char* const forms[] = {"\x1bx", "\x1bX", "\x1bw", "\x1bW", "\x1b\x61", "\x1b\x7f", "\x1b\r",
                                         "\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80", "\x1b\xc3\xa9"};
-    return {forms[pick(rng, std::size(forms))], Effect::NOTHING, 0, "alt or non-ascii"};
+    return {forms[pick(rng, std::size(forms))], Effect::NOTHING, 1, "alt or non-ascii"};
 }
 
 KeyPress loneEscape()
