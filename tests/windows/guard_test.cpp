@@ -141,4 +141,23 @@ TEST(SnapshotWin32, BlockStraddlingTheTopOfTheAddressSpace)
             EXPECT_EQ(byte, UNREADABLE_FILL);
 }
 
+// An access violation holds for its whole page; a guard page's exception only
+// for the touch that raised it, after which the page reads.
+TEST(SnapshotWin32, FaultReachFollowsTheExceptionCode)
+{
+    Pages pages(2);
+    pages.protect(0, PAGE_NOACCESS);
+    FaultReach reach = FaultReach::ONE_BYTE;
+    EXPECT_EQ(readByteGuarded(pages.at(0, 9), reach), std::nullopt);
+    EXPECT_EQ(reach, FaultReach::WHOLE_PAGE);
+
+    for (std::size_t i = 0; i < PAGE; ++i)
+        pages.page(1)[i] = static_cast<unsigned char>(0x80 + i % 61);  // never 0x3f
+    pages.protect(1, PAGE_READWRITE | PAGE_GUARD);
+    const Snapshot chr = snapshotBlock(pages.at(1, 16));
+    EXPECT_EQ(chr[0][0], UNREADABLE_FILL);
+    for (unsigned i = 1; i < BLOCK_BYTES; ++i)
+        ASSERT_EQ(chr[i / BLOCK_COLS][i % BLOCK_COLS], pages.page(1)[16 + i]) << "byte " << i;
+}
+
 }  // namespace
