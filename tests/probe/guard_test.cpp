@@ -427,7 +427,7 @@ void expectReach(Address a, FaultReach want, const char* what)
     EXPECT_EQ(reach, want) << what;
 }
 
-TEST(GuardFaultReach, UnmappedNoAccessAndPastTheFileReachTheWholePage)
+TEST(Guard, UnmappedNoAccessAndPastTheFileReachTheWholePage)
 {
     Pages pages(2, PROT_NONE);
     ASSERT_EQ(::munmap(pages.at(PAGE), PAGE), 0);
@@ -442,7 +442,7 @@ TEST(GuardFaultReach, UnmappedNoAccessAndPastTheFileReachTheWholePage)
     std::fclose(file);
 }
 
-TEST(GuardFaultReach, OtherCausesReachTheByteAlone)
+TEST(Guard, OtherCausesReachTheByteAlone)
 {
 #if defined(__x86_64__)
     // An address outside the canonical range faults as a general protection
