@@ -14,7 +14,8 @@
 #include "common/block.h"
 
 // Installs the fault handler; false when the system refused it, and then no
-// guarded access may be made. Calling it again changes nothing.
+// guarded access may be made. Calling it again while it is in place changes
+// nothing.
 bool installGuard();
 
 // How far a fault reaches beyond the byte that raised it.
