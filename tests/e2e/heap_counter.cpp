@@ -53,28 +53,6 @@ void* aligned(std::size_t alignment, std::size_t size)
     return __libc_memalign(alignment, size);
 }
 
-void* allocate(std::size_t size)
-{
-    count(HeapCall::NEW);
-    if (void* block = __libc_malloc(size == 0 ? 1 : size))
-        return block;
-    throw std::bad_alloc();
-}
-
-void* allocate(std::size_t size, std::align_val_t alignment)
-{
-    count(HeapCall::NEW);
-    if (void* block = __libc_memalign(static_cast<std::size_t>(alignment), size == 0 ? 1 : size))
-        return block;
-    throw std::bad_alloc();
-}
-
-void release(void* block)
-{
-    count(HeapCall::DELETE);
-    __libc_free(block);
-}
-
 }  // namespace
 
 extern "C" {
@@ -118,35 +96,23 @@ int posix_memalign(void** block, std::size_t alignment, std::size_t size)
 
 }  // extern "C"
 
-void* operator new(std::size_t size) { return allocate(size); }
-void* operator new[](std::size_t size) { return allocate(size); }
-void* operator new(std::size_t size, std::align_val_t a) { return allocate(size, a); }
-void* operator new[](std::size_t size, std::align_val_t a) { return allocate(size, a); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+// The runtime's other forms of new and delete (arrays, nothrow) come through
+// these, and its aligned ones through aligned_alloc and free.
+void* operator new(std::size_t size)
 {
     count(HeapCall::NEW);
-    return __libc_malloc(size == 0 ? 1 : size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
-void* operator new(std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept
-{
-    count(HeapCall::NEW);
-    return __libc_memalign(static_cast<std::size_t>(a), size == 0 ? 1 : size);
-}
-void* operator new[](std::size_t size, std::align_val_t a, const std::nothrow_t& tag) noexcept
-{
-    return operator new(size, a, tag);
+    if (void* block = __libc_malloc(size == 0 ? 1 : size))
+        return block;
+    throw std::bad_alloc();
 }
 
-void operator delete(void* block) noexcept { release(block); }
-void operator delete[](void* block) noexcept { release(block); }
-void operator delete(void* block, std::size_t) noexcept { release(block); }
-void operator delete[](void* block, std::size_t) noexcept { release(block); }
-void operator delete(void* block, std::align_val_t) noexcept { release(block); }
-void operator delete[](void* block, std::align_val_t) noexcept { release(block); }
-void operator delete(void* block, std::size_t, std::align_val_t) noexcept { release(block); }
-void operator delete[](void* block, std::size_t, std::align_val_t) noexcept { release(block); }
-void operator delete(void* block, const std::nothrow_t&) noexcept { release(block); }
-void operator delete[](void* block, const std::nothrow_t&) noexcept { release(block); }
-void operator delete(void* block, std::align_val_t, const std::nothrow_t&) noexcept { release(block); }
-void operator delete[](void* block, std::align_val_t, const std::nothrow_t&) noexcept { release(block); }
+void operator delete(void* block) noexcept
+{
+    count(HeapCall::DELETE);
+    __libc_free(block);
+}
+
+void operator delete(void* block, std::size_t) noexcept
+{
+    operator delete(block);
+}
