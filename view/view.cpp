@@ -28,8 +28,10 @@ const char* representation(unsigned char v)
 {
     if (v == 0)
         return "NULL";
-    if (isControlName(v))
-        return controlNames[v - 7];
+    if (isControlName(v)) {
+        const char* const name = controlNames[v - 7];
+        return name;
+    }
     return byteGlyph(v);
 }
 
