@@ -5,12 +5,20 @@
 #include "browse/commands.h"
 #include "common/sanitizers.h"
 #include "console/console.h"
+#include "probe/guard.h"
 #include "probe/write_prompt.h"
 #include "view/view.h"
 
 int main(int argc, char* argv[])
 {
     beginConsole();
+    // After the console's handlers, which it hands every other fault to, and
+    // before any address the user chooses is touched.
+    if (!installGuard()) {
+        endConsole();
+        std::cerr << "gleanhex: cannot install the handler that guards memory accesses\n";
+        return 1;
+    }
 
     // Never released: it is where browsing starts, for the whole run.
     char* const homeBlock = new char;

@@ -4,15 +4,21 @@
 
 std::optional<unsigned char> readByteGuarded(Address address)
 {
-    ensureGuard();
+    FaultReach reach{};
+    return readByteGuarded(address, reach);
+}
+
+std::optional<unsigned char> readByteGuarded(Address address, FaultReach& reach)
+{
     const int value = gleanhexLoadByte(address);
-    if (value < 0)
+    if (value < 0) {
+        reach = latestFaultReach();
         return std::nullopt;
+    }
     return static_cast<unsigned char>(value);
 }
 
 bool writeByteGuarded(Address address, unsigned char value)
 {
-    ensureGuard();
     return gleanhexStoreByte(address, value) == 0;
 }

@@ -1,8 +1,9 @@
 #pragma once
-// Between the guard's platform files only: the access routines they share the
-// shape of, and the handler each installs before the first access.
+// Between the guard's files only: the access routines they share the shape of,
+// and what the handler each platform installs leaves for them.
 
 #include "common/block.h"
+#include "probe/guard.h"
 
 // Which routines these are is chosen by the build (cmake/guard.cmake): an
 // assembly routine of the processor's own where there is one, else the
@@ -14,8 +15,9 @@ int gleanhexLoadByte(Address address);
 int gleanhexStoreByte(Address address, int value);
 }
 
-// Installs the platform's fault handler once; cheap on every later call.
-void ensureGuard();
+// How far the fault of the latest failed access reaches, as its handler found
+// it from the platform's own account of the cause.
+FaultReach latestFaultReach();
 
 #if !defined(_WIN32)
 #include <signal.h>

@@ -6,11 +6,15 @@
 #include "console/console.h"
 #include "probe/snapshot.h"
 
-const std::array<std::string, 7> controlNames = {
+// Pointers to literals: built by the compiler, with nothing to destroy at exit.
+const std::array<const char*, 7> controlNames = {
     "Bell", "Backspace", "Tab", "Line Feed", "Home", "Form Feed", "New Line",
 };
 
 namespace {
+
+constexpr char SEPARATOR[] = "--------------------------------------------------------------------------------\n";
+static_assert(sizeof SEPARATOR == 80 + 2);
 
 bool isControlName(unsigned char v) { return v >= 7 && v <= 13; }
 
@@ -24,8 +28,10 @@ const char* representation(unsigned char v)
 {
     if (v == 0)
         return "NULL";
-    if (isControlName(v))
-        return controlNames[v - 7].c_str();
+    if (isControlName(v)) {
+        const char* const name = controlNames[v - 7];
+        return name;
+    }
     return byteGlyph(v);
 }
 
@@ -69,7 +75,7 @@ void drawBlock(Address blockStart, Address home, unsigned row, unsigned col)
     const Address selected = selectedAddress(blockStart, row, col);
     std::cout << "Block starting at address: " << std::hex << blockStart << " (" << std::dec
               << distanceFromHome(selected, home) << " Bytes from home)\n";
-    std::cout << std::string(80, '-') << '\n';
+    std::cout << SEPARATOR;
 
     const Snapshot chr = snapshotBlock(blockStart);
     for (unsigned r = 0; r < BLOCK_ROWS; ++r)

@@ -3,12 +3,11 @@
 // describes the selected byte.
 
 #include <array>
-#include <string>
 
 #include "common/block.h"
 
 // Names of the byte values 7..13, indexed by value - 7.
-extern const std::array<std::string, 7> controlNames;
+extern const std::array<const char*, 7> controlNames;
 
 // How far the selected byte lies from home, either way round the address space.
 Address distanceFromHome(Address selected, Address home);

@@ -309,4 +309,22 @@ TEST(BrowseEnd, SignalsGiveTheTerminalBack)
     }
 }
 
+// With no guard there is no browsing: the program says so and ends before it
+// touches any address, giving the terminal back.
+TEST(BrowseEnd, RefusedFaultHandlerEndsBeforeTheFirstFrame)
+{
+    if (GLEANHEX_ASAN)
+        GTEST_SKIP() << "the sanitizer's runtime must be the first library loaded";
+    ::setenv("LD_PRELOAD", GLEANHEX_REFUSE_FAULT_HANDLERS, 1);
+    PtySession s({{"-mainframe"}});
+    ::unsetenv("LD_PRELOAD");
+    const int status = s.waitExit();
+    ASSERT_NE(status, -1) << "still running";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status;
+    EXPECT_EQ(s.framesSeen(), 0);
+    EXPECT_EQ(s.line(0), "gleanhex: cannot install the handler that guards memory accesses");
+    EXPECT_TRUE(sameModes(s.modes(), s.modesAtStart()));
+    expectCleanScreen(s);
+}
+
 }  // namespace

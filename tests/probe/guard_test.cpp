@@ -357,8 +357,9 @@ void faultOutsideTheGuard(bool withHandler)
         act.sa_flags = SA_SIGINFO;
         ::sigaction(SIGSEGV, &act, nullptr);
     }
-    // The guard takes over the signal here and must still catch its own fault.
-    if (readByteGuarded(0x40).has_value())
+    // The guard takes over the signal here, as main installs it after the
+    // console's handlers, and must still catch its own fault.
+    if (!installGuard() || readByteGuarded(0x40).has_value())
         std::_Exit(44);
     *foreignAddress = 1;
     std::_Exit(45);
@@ -366,7 +367,7 @@ void faultOutsideTheGuard(bool withHandler)
 
 TEST(GuardDeathTest, ForeignFaultReachesTheEarlierHandler)
 {
-    // A fresh process, so that the handler really is installed before the guard.
+    // A fresh process, so that the handler really is the one the guard finds.
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(faultOutsideTheGuard(true), ::testing::ExitedWithCode(42), "");
 }
@@ -398,7 +399,12 @@ void overflowTheStackWithTheConsole()
     const rlimit noCore{0, 0};
     ::setrlimit(RLIMIT_CORE, &noCore);
     ::dup2(STDERR_FILENO, STDOUT_FILENO);  // where the death test sees what the console writes
+    // As main starts: the faults as a fresh process has them, the console, then the guard.
+    ::signal(SIGSEGV, SIG_DFL);
+    ::signal(SIGBUS, SIG_DFL);
     beginConsole();
+    if (!installGuard())
+        std::_Exit(44);
     std::_Exit(descend(1));
 }
 
@@ -472,7 +478,7 @@ void earlierHandlerThenSignals(bool resetHand)
         act.sa_flags = SA_NODEFER;
     }
     ::sigaction(SIGSEGV, &act, nullptr);
-    if (readByteGuarded(0).has_value() || blocked(SIGUSR1))
+    if (!installGuard() || readByteGuarded(0).has_value() || blocked(SIGUSR1))
         std::_Exit(44);
     ::raise(SIGSEGV);
     if (blocked(SIGUSR1) || blocked(SIGSEGV))
@@ -546,6 +552,80 @@ TEST_F(GuardUnderSanitizer, ReadsAFreedBlockWithoutAReport)
     ASSERT_TRUE(poisoned(reinterpret_cast<const void*>(address)));
     for (Address a = address; a < address + 32; ++a)
         EXPECT_TRUE(readByteGuarded(a).has_value());
+}
+
+// How far a fault reaches, by its cause, and the snapshot that trusts it: a
+// fault that holds for its page ends the reading of that page, not of the block.
+// The read at `a` faults, and says so by changing `reach` from the other answer.
+void expectReach(Address a, FaultReach want, const char* what)
+{
+    FaultReach reach = want == FaultReach::WHOLE_PAGE ? FaultReach::ONE_BYTE : FaultReach::WHOLE_PAGE;
+    EXPECT_EQ(readByteGuarded(a, reach), std::nullopt) << what;
+    EXPECT_EQ(reach, want) << what;
+}
+
+TEST(Guard, UnmappedNoAccessAndPastTheFileReachTheWholePage)
+{
+    Pages pages(2, PageAccess::none);
+    pages.unmap(1);
+    expectReach(pages.address(PAGE / 2), FaultReach::WHOLE_PAGE, "no access");
+    expectReach(pages.address(PAGE + 7), FaultReach::WHOLE_PAGE, "nothing mapped");
+    pages.restore(1);
+
+#if !defined(_WIN32)
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(::ftruncate(::fileno(file), 10), 0);
+    const Pages mapped(2, ::fileno(file));
+    expectReach(mapped.address(PAGE + 1), FaultReach::WHOLE_PAGE, "past the file's end");
+    std::fclose(file);
+#endif
+}
+
+TEST(Guard, OtherCausesReachTheByteAlone)
+{
+#if defined(GLEANHEX_PORTABLE_GUARD) && GLEANHEX_ASAN
+    GTEST_SKIP() << "the sanitizer's check of the access reads its shadow memory first, and faults there";
+#elif defined(_WIN32)
+    // A guard page's exception holds for the touch that raised it: the page reads after it.
+    Pages pages(1);
+    pages.protect(0, PAGE_READWRITE | PAGE_GUARD);
+    expectReach(pages.address(9), FaultReach::ONE_BYTE, "a guard page");
+    for (std::size_t i = 0; i < PAGE; ++i)
+        pages.page(0)[i] = static_cast<unsigned char>(0x80 + i % 61);  // never 0x3f
+    pages.protect(0, PAGE_READWRITE | PAGE_GUARD);
+    const Snapshot chr = snapshotBlock(pages.address(16));
+    EXPECT_EQ(chr[0][0], UNREADABLE_FILL);
+    for (unsigned i = 1; i < BLOCK_BYTES; ++i)
+        ASSERT_EQ(chr[i / BLOCK_COLS][i % BLOCK_COLS], pages.page(0)[16 + i]) << "byte " << i;
+#elif defined(__x86_64__)
+    // An address outside the canonical range faults as a general protection
+    // fault, which the kernel reports with a code of its own.
+    expectReach(0x0000800000000000, FaultReach::ONE_BYTE, "just past the lower half");
+    expectReach(0x8000000000000000, FaultReach::ONE_BYTE, "the middle of the hole");
+#else
+    GTEST_SKIP() << "no fault of another cause to raise on this processor";
+#endif
+}
+
+TEST(Snapshot, UnreadablePageIsFilledUpToTheReadablePageAfterIt)
+{
+    Pages pages(3);
+    for (std::size_t i = 0; i < PAGE; ++i)
+        pages.at(PAGE + i)[0] = static_cast<unsigned char>(0x80 + i % 61);  // never 0x3f
+    pages.protect(0, PageAccess::none);
+    pages.protect(2, PageAccess::none);
+    for (const std::size_t unreadable : {std::size_t{1}, std::size_t{100}, std::size_t{239}}) {
+        const Snapshot chr = snapshotBlock(pages.address(PAGE - unreadable));
+        for (std::size_t i = 0; i < BLOCK_BYTES; ++i) {
+            const unsigned char want = i < unreadable ? UNREADABLE_FILL : pages.at(PAGE - unreadable + i)[0];
+            ASSERT_EQ(chr[i / BLOCK_COLS][i % BLOCK_COLS], want) << unreadable << " unreadable, byte " << i;
+        }
+    }
+    // Readable, then a whole unreadable page, on both sides of a readable page.
+    const Snapshot chr = snapshotBlock(pages.address(2 * PAGE - 120));
+    for (std::size_t i = 0; i < BLOCK_BYTES; ++i)
+        ASSERT_EQ(chr[i / BLOCK_COLS][i % BLOCK_COLS], i < 120 ? pages.at(2 * PAGE - 120 + i)[0] : UNREADABLE_FILL);
 }
 
 }  // namespace
