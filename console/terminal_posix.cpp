@@ -29,6 +29,8 @@ volatile sig_atomic_t hangUp = 0;       // the terminal went away: no key can co
 volatile sig_atomic_t continues = 0;    // how many times the program was continued
 volatile sig_atomic_t resized = 1;      // the window's size is to be read (again)
 WindowSize window;
+bool inBackground = false;  // as the key wait last saw it
+constexpr int BACKGROUND_CHECK_MS = 250;
 
 // Resizes, continues and hang-ups wait while these are held, except inside waitForInput.
 bool signalsHeld = false;
@@ -236,6 +238,16 @@ void holdSignals()
         sigdelset(&waitMask, sig);
 }
 
+// As any program that reads its terminal from the background: stopped until
+// "fg" continues it, with the terminal left as the shell has it. Unless the
+// stop was ignored, or is discarded (an orphaned process group).
+void stopForTerminalInput()
+{
+    struct sigaction current {};
+    if (::sigaction(SIGTTIN, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+        ::raise(SIGTTIN);
+}
+
 bool plainTerminalType()
 {
     const char* const type = std::getenv("TERM");
@@ -363,18 +375,28 @@ InputWait waitForInput(int timeoutMs, bool watchScreen)
         if (hangUp != 0)
             return InputWait::ENDED;
         const bool inFront = inForeground();
+        if (!inFront) {
+            inBackground = true;
+        } else if (inBackground) {
+            // "fg" on a job that was running sends no continue.
+            inBackground = false;
+            takeBackInForeground();
+        }
         if (watchScreen && screenStale != 0 && inFront)
             return InputWait::STALE;
-        // A background read from the terminal would stop the program on
-        // SIGTTIN: there it waits for signals alone, such as the continue of "fg".
+        if (!inFront && haveSavedModes != 0)
+            stopForTerminalInput();
+        // In the background no key is read: the front is looked for now and then,
+        // for the cases where no stop and no continue come.
         const bool keys = haveSavedModes == 0 || inFront;
+        const int waitMs = inFront || timeoutMs >= 0 ? timeoutMs : BACKGROUND_CHECK_MS;
         pollfd input{STDIN_FILENO, POLLIN, 0};
-        timespec limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000000L};
-        const int ready = ::ppoll(keys ? &input : nullptr, keys ? 1 : 0, timeoutMs >= 0 ? &limit : nullptr,
+        timespec limit{waitMs / 1000, (waitMs % 1000) * 1000000L};
+        const int ready = ::ppoll(keys ? &input : nullptr, keys ? 1 : 0, waitMs >= 0 ? &limit : nullptr,
                                   signalsHeld ? &waitMask : nullptr);
-        if (ready == 0)
+        if (ready == 0 && waitMs == timeoutMs)
             return InputWait::TIMED_OUT;
-        if (ready > 0 || errno != EINTR)
+        if (ready > 0 || (ready < 0 && errno != EINTR))
             return InputWait::READY;  // the read says what is there, or what went wrong
     }
 }
