@@ -4,17 +4,13 @@
 // where the program cannot redraw it itself (a prompt that is being answered).
 // All of it lives in static storage: after start-up no output allocates.
 //
-// The screen is written one of three ways:
-// - whole, as it comes, in a window of 85 columns and 25 lines or more;
-// - fitted, in a smaller window: each line cut at the window's width, and no
-//   more lines than the window has, so that nothing wraps or scrolls. The
-//   frame (what the first flush after a clear wrote) keeps its top lines; what
-//   follows it, a prompt or a message, takes the window's last lines, and the
-//   frame gives up the lines above it;
-// - plain, when standard output is no terminal or one without escape
-//   sequences: no colours, no clearing, frames one after another.
+// The screen is written one of three ways: whole, as it comes, in a window of
+// 85 columns and 25 lines or more; fitted to a smaller window (see
+// fitted_screen_posix.h), where the frame, which the first flush after a clear
+// writes, keeps its top lines and a prompt or message after it takes the last
+// ones; or plain, when standard output is no terminal or one without escape
+// sequences: no colours, no clearing, frames one after another.
 
-#include <algorithm>
 #include <cstddef>
 #include <iostream>
 #include <new>
@@ -22,6 +18,7 @@
 
 #include "console/console.h"
 #include "console/console_posix.h"
+#include "console/fitted_screen_posix.h"
 #include "console/terminal_posix.h"
 
 namespace {
@@ -30,8 +27,6 @@ constexpr char CLEAR[] = "\x1b[H\x1b[J";
 constexpr std::size_t PENDING_MAX = std::size_t{16} * 1024;
 // A frame with its prompts is a few KiB; past this the record stops growing.
 constexpr std::size_t RECORD_MAX = std::size_t{64} * 1024;
-constexpr std::size_t CHUNK_MAX = std::size_t{8} * 1024;
-constexpr std::size_t SEQUENCE_MAX = 16;
 // From this window size up the screen is written whole, as it always was.
 constexpr int WHOLE_ROWS = 25;
 constexpr int WHOLE_COLS = 85;
@@ -61,229 +56,6 @@ Sgr sgr(unsigned char attr)
     }
     out.text[out.size++] = 'm';
     return out;
-}
-
-// Rendered bytes on their way to the terminal, written a chunk at a time.
-struct Sink {
-    char bytes[CHUNK_MAX];
-    std::size_t size = 0;
-};
-
-void drain(Sink& sink)
-{
-    if (sink.size == 0)
-        return;
-    const int error = writeOutput(sink.bytes, sink.size);
-    sink.size = 0;
-    if (error != 0)
-        failOutput(error);
-}
-
-void put(Sink& sink, const char* text, std::size_t size)
-{
-    for (std::size_t i = 0; i < size; ++i) {
-        if (sink.size == CHUNK_MAX)
-            drain(sink);
-        sink.bytes[sink.size++] = text[i];
-    }
-}
-
-void put(Sink& sink, char c)
-{
-    put(sink, &c, 1);
-}
-
-// Escape sequences are read apart from the text around them.
-struct SequenceReader {
-    int state = 0;  // 0 text, 1 after ESC, 2 inside CSI
-    char params[SEQUENCE_MAX];
-    std::size_t size = 0;
-};
-
-enum class Read { TEXT, PENDING, SEQUENCE, DROPPED };
-
-Read readByte(SequenceReader& r, char c)
-{
-    const auto b = static_cast<unsigned char>(c);
-    if (r.state == 0) {
-        if (b != 0x1b)
-            return Read::TEXT;
-        r.state = 1;
-        return Read::PENDING;
-    }
-    if (r.state == 1) {
-        r.state = b == '[' ? 2 : 0;
-        r.size = 0;
-        return r.state == 2 ? Read::PENDING : Read::DROPPED;
-    }
-    if (b >= 0x20 && b < 0x40) {
-        if (r.size < SEQUENCE_MAX)
-            r.params[r.size++] = c;
-        return Read::PENDING;
-    }
-    r.state = 0;
-    return b >= 0x40 && b <= 0x7e && r.size < SEQUENCE_MAX ? Read::SEQUENCE : Read::DROPPED;
-}
-
-// Colours and modes: they move no cursor and belong to no line.
-bool onNoLine(const SequenceReader& r, char final)
-{
-    return final == 'm' || (r.size > 0 && r.params[0] == '?');
-}
-
-// Lines of the record that hold something; line breaks at its end do not
-// count until something follows them.
-struct LineCount {
-    SequenceReader reader;
-    int lines = 1;
-    int held = 0;
-};
-
-void count(LineCount& c, const char* text, std::size_t size)
-{
-    for (std::size_t i = 0; i < size; ++i) {
-        const Read read = readByte(c.reader, text[i]);
-        if (read == Read::PENDING || read == Read::DROPPED || (read == Read::SEQUENCE && onNoLine(c.reader, text[i])))
-            continue;
-        if (read == Read::TEXT && text[i] == '\n') {
-            ++c.held;
-            continue;
-        }
-        c.lines += c.held;
-        c.held = 0;
-    }
-}
-
-// The fitted screen: which lines show on which row, and where writing stands.
-struct Fit {
-    int rows = 0;
-    int cols = 0;
-    int lines = 1;         // as laid out
-    int keepTop = 0;       // lines from the top that stay once the record is taller than the window
-    int frameLines = -1;   // what the first flush after the clear wrote
-    SequenceReader reader;
-    int line = 0;  // of the record
-    int col = 0;   // as if the line went on past the window's edge
-    int row = 0;   // of the window, where the cursor is
-    bool glyphShown = false;
-};
-
-bool fitsWhole(const Fit& f)
-{
-    return f.lines <= f.rows;
-}
-
-int rowOf(const Fit& f, int line)
-{
-    if (fitsWhole(f) || line < f.keepTop)
-        return line;
-    return f.keepTop + line - (f.lines - (f.rows - f.keepTop));
-}
-
-bool shows(const Fit& f, int line)
-{
-    const int row = rowOf(f, line);
-    return row >= 0 && row < f.rows && (fitsWhole(f) || line < f.keepTop || row >= f.keepTop);
-}
-
-// Line breaks are written only when a shown line has something to write:
-// never one at the bottom of the window, which would scroll it.
-bool reachLine(Fit& f, Sink& sink)
-{
-    if (!shows(f, f.line))
-        return false;
-    for (const int row = rowOf(f, f.line); f.row < row; ++f.row)
-        put(sink, '\n');
-    return true;
-}
-
-// The cursor's column: the last one once a line reaches the edge, as autowrap is off.
-int cursorCol(const Fit& f, int col)
-{
-    return col < f.cols ? col : f.cols - 1;
-}
-
-void renderSequence(Fit& f, Sink& sink, char final)
-{
-    const SequenceReader& r = f.reader;
-    if (onNoLine(r, final)) {
-        put(sink, "\x1b[", 2);
-        put(sink, r.params, r.size);
-        put(sink, final);
-        return;
-    }
-    const bool shown = reachLine(f, sink);
-    if (final == 'C' || final == 'D') {
-        int n = 0;
-        for (std::size_t i = 0; i < r.size && r.params[i] >= '0' && r.params[i] <= '9'; ++i)
-            n = n * 10 + (r.params[i] - '0');
-        const int before = f.col;
-        f.col = final == 'C' ? f.col + (n == 0 ? 1 : n) : f.col - (n == 0 ? 1 : n);
-        f.col = f.col < 0 ? 0 : f.col;
-        const int moved = cursorCol(f, f.col) - cursorCol(f, before);
-        if (shown && moved != 0) {
-            char text[16] = "\x1b[";
-            std::size_t size = 2;
-            const int steps = moved < 0 ? -moved : moved;
-            char digits[12];
-            std::size_t d = 0;
-            for (int v = steps; v > 0; v /= 10)
-                digits[d++] = static_cast<char>('0' + v % 10);
-            while (d > 0)
-                text[size++] = digits[--d];
-            text[size++] = moved < 0 ? 'D' : 'C';
-            put(sink, text, size);
-        }
-        return;
-    }
-    if (shown) {
-        put(sink, "\x1b[", 2);
-        put(sink, r.params, r.size);
-        put(sink, final);
-    }
-}
-
-void render(Fit& f, Sink& sink, const char* text, std::size_t size)
-{
-    for (std::size_t i = 0; i < size; ++i) {
-        const char c = text[i];
-        const auto b = static_cast<unsigned char>(c);
-        const Read read = readByte(f.reader, c);
-        if (read == Read::SEQUENCE)
-            renderSequence(f, sink, c);
-        if (read != Read::TEXT)
-            continue;
-        if (c == '\n') {
-            ++f.line;
-            f.col = 0;
-        } else if (c == '\r') {
-            if (reachLine(f, sink))
-                put(sink, c);
-            f.col = 0;
-        } else if (c == '\b') {
-            if (reachLine(f, sink) && f.col > 0 && f.col < f.cols)
-                put(sink, c);
-            f.col = f.col > 0 ? f.col - 1 : 0;
-        } else if (b >= 0x80 && b < 0xc0) {
-            if (f.glyphShown)  // the rest of a character whose first byte was written
-                put(sink, c);
-        } else if (b >= 0x20 && b != 0x7f) {
-            f.glyphShown = reachLine(f, sink) && f.col < f.cols;
-            if (f.glyphShown)
-                put(sink, c);
-            ++f.col;
-        }
-    }
-}
-
-void renderPlain(Sink& sink, SequenceReader& reader, bool& atLineStart, const char* text, std::size_t size)
-{
-    for (std::size_t i = 0; i < size; ++i) {
-        if (readByte(reader, text[i]) != Read::TEXT)
-            continue;
-        put(sink, text[i]);
-        atLineStart = text[i] == '\n';
-    }
 }
 
 struct TerminalOutput : std::streambuf {
@@ -359,7 +131,7 @@ struct TerminalOutput : std::streambuf {
     {
         if (fit.frameLines < 0)
             fit.frameLines = lines.lines;
-        const int keepTop = std::min(std::max(fit.rows - (lines.lines - fit.frameLines), 1), fit.rows);
+        const int keepTop = keepTopFor(fit, lines.lines);
         const bool laidOut = (lines.lines <= fit.rows && fit.lines <= fit.rows) ||
                              (lines.lines == fit.lines && keepTop == fit.keepTop);
         if (!clearOwed && (laidOut || recordFull)) {
@@ -379,7 +151,7 @@ struct TerminalOutput : std::streambuf {
         fit.cols = before.cols;
         fit.frameLines = before.frameLines < 0 ? lines.lines : before.frameLines;
         fit.lines = lines.lines;
-        fit.keepTop = std::min(std::max(fit.rows - (fit.lines - fit.frameLines), 1), fit.rows);
+        fit.keepTop = keepTopFor(fit, fit.lines);
         put(sink, CLEAR, sizeof CLEAR - 1);
         render(fit, sink, record, recorded);
     }
