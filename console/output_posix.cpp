@@ -58,12 +58,21 @@ Sgr sgr(unsigned char attr)
     return out;
 }
 
+Mode modeFor(WindowSize size)
+{
+    if (!outputTakesSequences())
+        return Mode::PLAIN;
+    const bool unknown = size.rows <= 0 || size.cols <= 0;
+    return unknown || (size.rows >= WHOLE_ROWS && size.cols >= WHOLE_COLS) ? Mode::WHOLE : Mode::FITTED;
+}
+
 struct TerminalOutput : std::streambuf {
     char pending[PENDING_MAX];
     char record[RECORD_MAX];  // since the last clear
     std::size_t recorded = 0;
     bool recordFull = false;
     int recordAttr = -1;  // in force at the clear
+    int frameLines = -1;  // of the record: what the first flush after the clear wrote
     Mode mode = Mode::WHOLE;
     bool clearOwed = false;
     LineCount lines;
@@ -93,6 +102,9 @@ struct TerminalOutput : std::streambuf {
         setp(pending, pending + PENDING_MAX);
         written += size;
         keep(pending, size);
+        if (frameLines < 0 && size > 0)
+            frameLines = lines.lines;
+        fit.frameLines = frameLines;
         // In the background the terminal is the shell's: what is kept is drawn
         // again once the program is back in front.
         if (size == 0 || !outputInForeground())
@@ -129,8 +141,6 @@ struct TerminalOutput : std::streambuf {
 
     void renderFitted(std::size_t size)
     {
-        if (fit.frameLines < 0)
-            fit.frameLines = lines.lines;
         const int keepTop = keepTopFor(fit, lines.lines);
         const bool laidOut = (lines.lines <= fit.rows && fit.lines <= fit.rows) ||
                              (lines.lines == fit.lines && keepTop == fit.keepTop);
@@ -149,7 +159,7 @@ struct TerminalOutput : std::streambuf {
         fit = Fit{};
         fit.rows = before.rows;
         fit.cols = before.cols;
-        fit.frameLines = before.frameLines < 0 ? lines.lines : before.frameLines;
+        fit.frameLines = frameLines;
         fit.lines = lines.lines;
         fit.keepTop = keepTopFor(fit, fit.lines);
         put(sink, CLEAR, sizeof CLEAR - 1);
@@ -160,14 +170,10 @@ struct TerminalOutput : std::streambuf {
     void restart(bool cleared)
     {
         const WindowSize size = windowSize();
-        if (!outputTakesSequences())
-            mode = Mode::PLAIN;
-        else if (size.rows <= 0 || size.cols <= 0 || (size.rows >= WHOLE_ROWS && size.cols >= WHOLE_COLS))
-            mode = Mode::WHOLE;
-        else
-            mode = Mode::FITTED;
+        mode = modeFor(size);
         recorded = 0;
         recordFull = false;
+        frameLines = -1;
         lines = LineCount{};
         fit = Fit{};
         fit.rows = size.rows;
@@ -193,8 +199,7 @@ struct TerminalOutput : std::streambuf {
         if (mode == Mode::PLAIN || !outputInForeground())
             return;
         const WindowSize size = windowSize();
-        const bool whole = size.rows <= 0 || size.cols <= 0 || (size.rows >= WHOLE_ROWS && size.cols >= WHOLE_COLS);
-        mode = whole ? Mode::WHOLE : Mode::FITTED;
+        mode = modeFor(size);
         fit.rows = size.rows;
         fit.cols = size.cols;
         if (mode == Mode::WHOLE) {
