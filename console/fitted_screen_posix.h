@@ -14,14 +14,14 @@ constexpr std::size_t SEQUENCE_MAX = 16;
 
 // Rendered bytes on their way to the terminal, written a chunk at a time.
 struct Sink {
-    char bytes[CHUNK_MAX];
+    char bytes[CHUNK_MAX]{};
     std::size_t size = 0;
 };
 
 // Escape sequences are read apart from the text around them.
 struct SequenceReader {
     int state = 0;  // 0 text, 1 after ESC, 2 inside CSI
-    char params[SEQUENCE_MAX];
+    char params[SEQUENCE_MAX]{};
     std::size_t size = 0;
 };
 

@@ -67,8 +67,8 @@ Mode modeFor(WindowSize size)
 }
 
 struct TerminalOutput : std::streambuf {
-    char pending[PENDING_MAX];
-    char record[RECORD_MAX];  // since the last clear
+    char pending[PENDING_MAX]{};
+    char record[RECORD_MAX]{};  // since the last clear
     std::size_t recorded = 0;
     bool recordFull = false;
     int recordAttr = -1;  // in force at the clear
