@@ -154,28 +154,33 @@ void onTerminatingSignal(int sig)
 void onStopSignal(int sig)
 {
     const int savedErrno = errno;
+    // Counted first: a continue may be waiting already, held back outside the key wait.
+    const sig_atomic_t before = continues;
     // A continue must be seen at once here, even while the key wait holds it.
     sigset_t cont;
     sigemptyset(&cont);
     sigaddset(&cont, SIGCONT);
     ::sigprocmask(SIG_UNBLOCK, &cont, nullptr);
-    const sig_atomic_t before = continues;
     releaseTerminal();
-    // Continued already: the shell took the terminal while it was being given
-    // back, which stopped the program on SIGTTOU, and "fg" ended that stop.
-    // Stopping again now would hang a wrapper script that waits for it.
-    if (continues == before) {
-        ::signal(sig, SIG_DFL);
+    // The stop is made pending first (the signal is held while this handler
+    // runs): a continue that comes after this discards it, and one that came
+    // before is counted, so that the stop is dropped here. Either comes when
+    // the shell runs the program in a script: the shell takes the terminal,
+    // and may continue the script, before the program has stopped.
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+    if (continues != before) {
+        ::signal(sig, SIG_IGN);  // drops the pending stop
+    } else {
         sigset_t set;
         sigemptyset(&set);
         sigaddset(&set, sig);
-        ::raise(sig);
         ::sigprocmask(SIG_UNBLOCK, &set, nullptr);  // stops here until continued
-        struct sigaction again {};
-        again.sa_handler = onStopSignal;
-        sigemptyset(&again.sa_mask);
-        ::sigaction(sig, &again, nullptr);
     }
+    struct sigaction again {};
+    again.sa_handler = onStopSignal;
+    sigemptyset(&again.sa_mask);
+    ::sigaction(sig, &again, nullptr);
     // An orphaned process group is not stopped at all.
     if (continues == before)
         takeBackInForeground();

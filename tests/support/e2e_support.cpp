@@ -111,13 +111,17 @@ PipedRun runPiped(const std::vector<std::string>& args, const std::string& keys,
     int err[2];
     if (::pipe(in) != 0 || ::pipe(out) != 0 || ::pipe(err) != 0)
         return {};
+    // All in the pipe before the program starts: it may end without reading
+    // them, and a write after that would be a SIGPIPE here.
+    [[maybe_unused]] const ssize_t sent = ::write(in[1], keys.data(), keys.size());
+    ::close(in[1]);
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(in[0], STDIN_FILENO);
         const int target = outputPath.empty() ? out[1] : ::open(outputPath.c_str(), O_WRONLY);
         ::dup2(target, STDOUT_FILENO);
         ::dup2(err[1], STDERR_FILENO);
-        for (const int fd : {in[0], in[1], out[0], out[1], err[0], err[1]})
+        for (const int fd : {in[0], out[0], out[1], err[0], err[1]})
             ::close(fd);
         if (term.empty())
             ::unsetenv("TERM");
@@ -134,9 +138,6 @@ PipedRun runPiped(const std::vector<std::string>& args, const std::string& keys,
     }
     for (const int fd : {in[0], out[1], err[1]})
         ::close(fd);
-    // Keys are few: they fit in the pipe before the program reads any.
-    [[maybe_unused]] const ssize_t sent = ::write(in[1], keys.data(), keys.size());
-    ::close(in[1]);
     PipedRun run;
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
     std::string* const texts[2] = {&run.output, &run.errors};
