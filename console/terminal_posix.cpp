@@ -110,6 +110,7 @@ void takeBackInForeground()
     if (terminalWanted != 0 && inForeground()) {
         enterKeyMode();
         screenStale = 1;
+        resized = 1;  // a resize while away reached the shell, not the program
     }
 }
 
