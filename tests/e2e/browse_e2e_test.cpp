@@ -328,7 +328,9 @@ TEST(BrowseEnd, SignalsGiveTheTerminalBack)
 TEST(BrowseScreen, SmallWindowsShowTheFrameFromTheTopAndMessagesBelowIt)
 {
     const std::string help2 = "[INS]/[DEL] Scan up/down, [HOME] starting location, [X] exit, [W] write";
-    for (const auto& [rows, cols] : {std::pair{20, 60}, std::pair{22, 80}}) {
+    for (const auto& size : {std::pair{20, 60}, std::pair{22, 80}}) {
+        const int rows = size.first;
+        const int cols = size.second;
         SCOPED_TRACE(std::to_string(cols) + "x" + std::to_string(rows));
         PtySession s({.args = {"-mainframe"}, .rows = rows, .cols = cols});
         // The frame's top lines, as many as the window has.
