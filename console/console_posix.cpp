@@ -12,7 +12,7 @@ namespace {
 
 void giveBackAtExit()
 {
-    std::cout.flush();
+    finishOutput();
     giveTerminalBack();
 }
 
@@ -21,14 +21,15 @@ void giveBackAtExit()
 void beginConsole()
 {
     std::ios::sync_with_stdio(false);
-    installOutput();
+    // First: the output's way of writing depends on what the terminal is.
     takeTerminal();
+    installOutput();
     std::atexit(giveBackAtExit);
     installValueLine();
 }
 
 void endConsole()
 {
-    std::cout.flush();
+    finishOutput();
     giveTerminalBack();
 }

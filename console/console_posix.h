@@ -13,5 +13,8 @@ unsigned long long outputWritten();
 // Draws the screen again from that record: after the program was stopped and
 // continued, or the terminal resized, where nobody else redraws it.
 void replayScreen();
+// Everything written out, and the line breaks a cut-down screen held back at
+// its end: before the terminal is given back.
+void finishOutput();
 // Gives std::cin its source: typed values, read apart from the keys.
 void installValueLine();

@@ -42,6 +42,10 @@ struct SavedConsole {
 SavedConsole saved;
 volatile LONG consoleTaken = 0;
 int shownAttr = -1;  // attribute the console has now, -1 unknown
+// Output that is no console (a file, a pipe) is plain text: no attributes, no
+// clearing, frames one after another.
+bool outputIsConsole = false;
+bool clearedBefore = false;
 
 HANDLE stdOut()
 {
@@ -151,13 +155,17 @@ void beginConsole()
     // One buffer for the output between attribute changes, written out in one go.
     std::ios::sync_with_stdio(false);
     const HANDLE h = stdOut();
+    DWORD mode = 0;
+    outputIsConsole = GetConsoleMode(h, &mode) != 0;
     CONSOLE_SCREEN_BUFFER_INFO info{};
-    if (GetConsoleScreenBufferInfo(h, &info)) {
+    if (outputIsConsole && GetConsoleScreenBufferInfo(h, &info)) {
         saved.attr = info.wAttributes;
         saved.haveAttr = true;
     }
-    usePlainOutput(h);
-    useSingleByteCodePage();
+    if (outputIsConsole) {
+        usePlainOutput(h);
+        useSingleByteCodePage();
+    }
     consoleTaken = 1;
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
     previousFilter = SetUnhandledExceptionFilter(onUnhandledException);
@@ -181,7 +189,7 @@ ConsoleHandle outputHandle()
 
 void setTextAttribute(ConsoleHandle handle, unsigned char attr)
 {
-    if (shownAttr == attr)
+    if (!outputIsConsole || shownAttr == attr)
         return;
     // The attribute applies to what is written after the call: everything
     // buffered so far must reach the console under the old one.
@@ -192,6 +200,13 @@ void setTextAttribute(ConsoleHandle handle, unsigned char attr)
 
 void clearScreen()
 {
+    if (!outputIsConsole) {
+        // A frame ends inside its last line: the next one starts on a line of its own.
+        if (clearedBefore)
+            std::cout << '\n';
+        clearedBefore = true;
+        return;
+    }
     std::cout.flush();
     const HANDLE h = stdOut();
     CONSOLE_SCREEN_BUFFER_INFO info{};

@@ -7,7 +7,6 @@
 // continued prompt can be drawn again with its text. A typed line counts only
 // once Enter is pressed.
 
-#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -94,21 +93,28 @@ bool matches(std::uint8_t byte, int editingCharacter)
 // the short prompt text that comes before it on its line.
 unsigned fieldWidth()
 {
-    winsize size{};
-    unsigned columns = DEFAULT_COLUMNS;
-    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-        columns = size.ws_col;
+    const int cols = windowSize().cols;
+    const unsigned columns = cols > 0 ? static_cast<unsigned>(cols) : DEFAULT_COLUMNS;
     return columns > PROMPT_ROOM + 2 ? columns - PROMPT_ROOM : 2;
 }
 
 // One echo's worth of output; static, so that typing never allocates.
 char echo[ECHO_BYTES];
 
+// As every other output: only in the foreground, and a failure ends the program.
+void writeEcho(std::size_t size)
+{
+    if (!outputInForeground())
+        return;
+    if (const int error = writeOutput(echo, size); error != 0)
+        failOutput(error);
+}
+
 // Straight to the terminal, apart from the record of the screen: the echo
 // changes with every key, and a replay draws it afresh instead.
 void showLine(LineEdit& line)
 {
-    writeToTerminal(echo, redrawLine(line, fieldWidth(), echo));
+    writeEcho(redrawLine(line, fieldWidth(), echo));
 }
 
 // Bytes are already waiting: a paste is shown once, after its last byte.
@@ -156,7 +162,7 @@ void keyOnLine(LineEdit& line, const Key& key)
 // The entered line, as the screen's record keeps it, and its end.
 void enter(LineEdit& line)
 {
-    writeToTerminal(echo, backToFieldStart(line, echo));
+    writeEcho(backToFieldStart(line, echo));
     std::cout.write(echo, static_cast<std::streamsize>(shownLine(line, fieldWidth(), echo)));
     std::cout << '\n' << std::flush;
 }

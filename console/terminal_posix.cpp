@@ -3,21 +3,34 @@
 
 #include "console/terminal_posix.h"
 
+#include <poll.h>
 #include <signal.h>
-#include <sys/select.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 
 termios savedModes;
 volatile sig_atomic_t haveSavedModes = 0;
+volatile sig_atomic_t sequences = 0;  // standard output takes escape sequences
+// From takeTerminal to the final giveTerminalBack: whenever the program is in
+// the foreground, the terminal is to be in key mode.
+volatile sig_atomic_t terminalWanted = 0;
+// Key mode and autowrap off are in force, as far as the program knows.
 volatile sig_atomic_t terminalTaken = 0;
 volatile sig_atomic_t shownAttr = -1;   // attribute the terminal has now, -1 unknown
 volatile sig_atomic_t screenStale = 0;  // resized or resumed: the next key wait redraws
 volatile sig_atomic_t hangUp = 0;       // the terminal went away: no key can come
+volatile sig_atomic_t continues = 0;    // how many times the program was continued
+volatile sig_atomic_t resized = 1;      // the window's size is to be read (again)
+WindowSize window;
+bool inBackground = false;  // as the key wait last saw it
+constexpr int BACKGROUND_CHECK_MS = 250;
 
 // Resizes, continues and hang-ups wait while these are held, except inside waitForInput.
 bool signalsHeld = false;
@@ -38,34 +51,101 @@ constexpr char TAKE_OUTPUT[] = "\x1b[?7l";
 // Colours reset last, so that nothing after them can undo it.
 constexpr char GIVE_BACK_OUTPUT[] = "\x1b[?7h\x1b[0m";
 
-void writeText(const char* text)
+template <typename Call>
+auto retried(Call call)
 {
-    std::size_t size = 0;
-    while (text[size] != '\0')
-        ++size;
-    writeToTerminal(text, size);
+    auto result = call();
+    while (result < 0 && errno == EINTR)
+        result = call();
+    return result;
 }
 
+bool isTerminal(int fd)
+{
+    for (;;) {
+        if (::isatty(fd) != 0)
+            return true;
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+// A descriptor that is no terminal, or not this session's, has no foreground
+// to lose.
+bool inForeground(int fd)
+{
+    const pid_t group = retried([fd] { return ::tcgetpgrp(fd); });
+    return group < 0 || group == ::getpgrp();
+}
+
+bool inForeground()
+{
+    return inForeground(STDIN_FILENO) && inForeground(STDOUT_FILENO);
+}
+
+void writeText(const char* text)
+{
+    writeOutput(text, std::strlen(text));
+}
+
+// Only in the foreground: from the background the shell's terminal is not touched.
 void enterKeyMode()
 {
-    writeText(TAKE_OUTPUT);
-    if (haveSavedModes == 0)
-        return;
-    termios raw = savedModes;
-    raw.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON | IEXTEN);
-    raw.c_lflag |= ISIG;  // Ctrl-C still ends the program, Ctrl-Z still stops it, through the handlers
-    raw.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL | INLCR | IGNCR | ISTRIP);
-    raw.c_cc[VMIN] = 1;
-    raw.c_cc[VTIME] = 0;
-    ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+    if (sequences != 0)
+        writeText(TAKE_OUTPUT);
+    if (haveSavedModes != 0) {
+        termios raw = savedModes;
+        raw.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON | IEXTEN);
+        raw.c_lflag |= ISIG;  // Ctrl-C still ends the program, Ctrl-Z still stops it, through the handlers
+        raw.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL | INLCR | IGNCR | ISTRIP);
+        raw.c_cc[VMIN] = 1;
+        raw.c_cc[VTIME] = 0;
+        retried([&raw] { return ::tcsetattr(STDIN_FILENO, TCSANOW, &raw); });
+    }
+    terminalTaken = 1;
+}
+
+void takeBackInForeground()
+{
+    if (terminalWanted != 0 && inForeground()) {
+        enterKeyMode();
+        screenStale = 1;
+        resized = 1;  // a resize while away reached the shell, not the program
+    }
+}
+
+// Modes and sequences back as they were, with every signal that could cut in
+// held off. SIGTTOU and SIGTTIN stay open: with them held, a background
+// process would be let through to change the shell's terminal.
+void releaseTerminal()
+{
+    sigset_t all;
+    sigset_t before;
+    sigfillset(&all);
+    sigdelset(&all, SIGTTOU);
+    sigdelset(&all, SIGTTIN);
+    ::sigprocmask(SIG_BLOCK, &all, &before);
+    if (terminalTaken != 0) {
+        // In the background the shell has the terminal already, with its own modes.
+        bool done = true;
+        if (sequences != 0 && inForeground(STDOUT_FILENO))
+            writeOutput(GIVE_BACK_OUTPUT, sizeof GIVE_BACK_OUTPUT - 1);
+        if (haveSavedModes != 0 && inForeground(STDIN_FILENO))
+            done = retried([] { return ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedModes); }) == 0;
+        if (done)
+            terminalTaken = 0;
+        shownAttr = -1;
+    }
+    ::sigprocmask(SIG_SETMASK, &before, nullptr);
 }
 
 void onTerminatingSignal(int sig)
 {
     const int savedErrno = errno;
-    if (terminalTaken != 0) {
+    if (terminalWanted != 0) {
         giveTerminalBack();
-        writeText("\r\n");
+        if (sequences != 0 && inForeground(STDOUT_FILENO))
+            writeText("\r\n");
     }
     ::signal(sig, SIG_DFL);
     ::raise(sig);  // delivered once this handler returns: the default action follows
@@ -75,36 +155,50 @@ void onTerminatingSignal(int sig)
 void onStopSignal(int sig)
 {
     const int savedErrno = errno;
-    const bool taken = terminalTaken != 0;
-    giveTerminalBack();
+    // Counted first: a continue may be waiting already, held back outside the key wait.
+    const sig_atomic_t before = continues;
+    // A continue must be seen at once here, even while the key wait holds it.
+    sigset_t cont;
+    sigemptyset(&cont);
+    sigaddset(&cont, SIGCONT);
+    ::sigprocmask(SIG_UNBLOCK, &cont, nullptr);
+    releaseTerminal();
+    // The stop is made pending first (the signal is held while this handler
+    // runs): a continue that comes after this discards it, and one that came
+    // before is counted, so that the stop is dropped here. Either comes when
+    // the shell runs the program in a script: the shell takes the terminal,
+    // and may continue the script, before the program has stopped.
     ::signal(sig, SIG_DFL);
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, sig);
     ::raise(sig);
-    ::sigprocmask(SIG_UNBLOCK, &set, nullptr);  // stops here until continued
+    if (continues != before) {
+        ::signal(sig, SIG_IGN);  // drops the pending stop
+    } else {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, sig);
+        ::sigprocmask(SIG_UNBLOCK, &set, nullptr);  // stops here until continued
+    }
     struct sigaction again {};
     again.sa_handler = onStopSignal;
     sigemptyset(&again.sa_mask);
     ::sigaction(sig, &again, nullptr);
-    if (taken) {
-        terminalTaken = 1;
-        enterKeyMode();
-        // This continue is taken care of here: when it came while held, it is
-        // dropped, or it would ask for a second redraw after the first.
-        struct sigaction ignore {};
-        ignore.sa_handler = SIG_IGN;
-        struct sigaction kept {};
-        ::sigaction(SIGCONT, &ignore, &kept);
-        ::sigaction(SIGCONT, &kept, nullptr);
-        screenStale = 1;
-    }
+    // An orphaned process group is not stopped at all.
+    if (continues == before)
+        takeBackInForeground();
     errno = savedErrno;
+}
+
+// After any stop, Ctrl-Z or not: the shell may have set its own modes meanwhile.
+void onContinue(int)
+{
+    continues = continues + 1;
+    takeBackInForeground();
 }
 
 void onScreenChange(int)
 {
     screenStale = 1;
+    resized = 1;
 }
 
 void onHangUp(int)
@@ -112,7 +206,7 @@ void onHangUp(int)
     hangUp = 1;
 }
 
-void handle(int sig, void (*handler)(int), int flags)
+void installHandler(int sig, void (*handler)(int), int flags)
 {
     struct sigaction old {};
     ::sigaction(sig, nullptr, &old);
@@ -150,39 +244,58 @@ void holdSignals()
         sigdelset(&waitMask, sig);
 }
 
+// As any program that reads its terminal from the background: stopped until
+// "fg" continues it, with the terminal left as the shell has it. Unless the
+// stop was ignored, or is discarded (an orphaned process group).
+void stopForTerminalInput()
+{
+    struct sigaction current {};
+    if (::sigaction(SIGTTIN, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+        ::raise(SIGTTIN);
+}
+
+bool plainTerminalType()
+{
+    const char* const type = std::getenv("TERM");
+    return type == nullptr || *type == '\0' || std::strcmp(type, "dumb") == 0;
+}
+
 }  // namespace
 
 void takeTerminal()
 {
-    if (::isatty(STDIN_FILENO) != 0 && ::tcgetattr(STDIN_FILENO, &savedModes) == 0)
+    if (isTerminal(STDIN_FILENO) && retried([] { return ::tcgetattr(STDIN_FILENO, &savedModes); }) == 0)
         haveSavedModes = 1;
+    sequences = isTerminal(STDOUT_FILENO) && !plainTerminalType() ? 1 : 0;
     giveAlternateStack();
     holdSignals();
     for (const int sig : terminatingSignals)
-        handle(sig, onTerminatingSignal, SA_ONSTACK);
-    handle(SIGTSTP, onStopSignal, 0);
-    handle(SIGWINCH, onScreenChange, 0);  // no SA_RESTART: the key wait wakes up
-    handle(SIGCONT, onScreenChange, 0);
+        installHandler(sig, onTerminatingSignal, SA_ONSTACK);
+    installHandler(SIGTSTP, onStopSignal, 0);
+    installHandler(SIGWINCH, onScreenChange, 0);  // no SA_RESTART: the key wait wakes up
+    installHandler(SIGCONT, onContinue, 0);
     // A hang-up is the end of input: the browser ends as it does when no more keys come.
-    handle(SIGHUP, onHangUp, 0);
-    terminalTaken = 1;
-    enterKeyMode();
+    installHandler(SIGHUP, onHangUp, 0);
+    terminalWanted = 1;
+    // Started in the background: taken once it is brought to the foreground.
+    if (inForeground())
+        enterKeyMode();
 }
 
 void giveTerminalBack()
 {
-    if (terminalTaken == 0)
-        return;
-    terminalTaken = 0;
-    writeText(GIVE_BACK_OUTPUT);
-    shownAttr = -1;
-    if (haveSavedModes != 0)
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedModes);
+    terminalWanted = 0;
+    releaseTerminal();
 }
 
 bool inputIsTerminal()
 {
     return haveSavedModes != 0;
+}
+
+bool outputTakesSequences()
+{
+    return sequences != 0;
 }
 
 int editingChar(int index)
@@ -202,37 +315,94 @@ void noteShownAttribute(int attr)
     shownAttr = attr;
 }
 
-void writeToTerminal(const char* text, std::size_t size)
+WindowSize windowSize()
+{
+    if (resized == 0)
+        return window;
+    resized = 0;  // first: a resize while reading reads again
+    winsize size{};
+    if (isTerminal(STDOUT_FILENO) && retried([&size] { return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size); }) == 0)
+        window = WindowSize{size.ws_row, size.ws_col};
+    else
+        window = WindowSize{};
+    return window;
+}
+
+bool outputInForeground()
+{
+    return inForeground(STDOUT_FILENO);
+}
+
+int writeOutput(const char* text, std::size_t size)
 {
     while (size > 0) {
         const ssize_t n = ::write(STDOUT_FILENO, text, size);
-        if (n < 0 && errno == EINTR)
+        if (n > 0) {
+            text += n;
+            size -= static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
             continue;
-        if (n <= 0)
-            return;
-        text += n;
-        size -= static_cast<std::size_t>(n);
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // Left non-blocking by another program: wait for room, then go on.
+            pollfd room{STDOUT_FILENO, POLLOUT, 0};
+            if (retried([&room] { return ::poll(&room, 1, -1); }) < 0)
+                return errno;
+        } else {
+            return n < 0 ? errno : EIO;
+        }
     }
+    return 0;
+}
+
+void failOutput(int error)
+{
+    giveTerminalBack();
+    const char* const parts[] = {"gleanhex: cannot write to standard output: ", std::strerror(error), "\n"};
+    for (const char* part : parts) {
+        for (std::size_t left = std::strlen(part); left > 0;) {
+            const ssize_t n = ::write(STDERR_FILENO, part, left);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            part += n;
+            left -= static_cast<std::size_t>(n);
+        }
+    }
+    // Not exit(): its handlers would flush the output that just failed.
+    ::_exit(1);
 }
 
 InputWait waitForInput(int timeoutMs, bool watchScreen)
 {
     for (;;) {
-        // Checked with the signals held: one that comes now waits for pselect,
+        // Checked with the signals held: one that comes now waits for ppoll,
         // which then returns at once.
         if (hangUp != 0)
             return InputWait::ENDED;
-        if (watchScreen && screenStale != 0)
+        const bool inFront = inForeground();
+        if (!inFront) {
+            inBackground = true;
+        } else if (inBackground) {
+            // "fg" on a job that was running sends no continue.
+            inBackground = false;
+            takeBackInForeground();
+        }
+        if (watchScreen && screenStale != 0 && inFront)
             return InputWait::STALE;
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(STDIN_FILENO, &readable);
-        timespec limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000000L};
-        const int ready = ::pselect(STDIN_FILENO + 1, &readable, nullptr, nullptr, timeoutMs >= 0 ? &limit : nullptr,
-                                    signalsHeld ? &waitMask : nullptr);
-        if (ready == 0)
+        if (!inFront && haveSavedModes != 0)
+            stopForTerminalInput();
+        // In the background no key is read: the front is looked for now and then,
+        // for the cases where no stop and no continue come.
+        const bool keys = haveSavedModes == 0 || inFront;
+        const int waitMs = inFront || timeoutMs >= 0 ? timeoutMs : BACKGROUND_CHECK_MS;
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        timespec limit{waitMs / 1000, (waitMs % 1000) * 1000000L};
+        const int ready = ::ppoll(keys ? &input : nullptr, keys ? 1 : 0, waitMs >= 0 ? &limit : nullptr,
+                                  signalsHeld ? &waitMask : nullptr);
+        if (ready == 0 && waitMs == timeoutMs)
             return InputWait::TIMED_OUT;
-        if (ready > 0 || errno != EINTR)
+        if (ready > 0 || (ready < 0 && errno != EINTR))
             return InputWait::READY;  // the read says what is there, or what went wrong
     }
 }

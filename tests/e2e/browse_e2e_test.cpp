@@ -5,8 +5,11 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <cerrno>
+#include <cstring>
 #include <map>
 #include <sstream>
+#include <unistd.h>
 
 #include "common/sanitizers.h"
 #include "support/e2e_support.h"
@@ -27,6 +30,19 @@ KeyTable loadKeys()
     for (const TerminalKey& row : terminalKeys())
         table[row.terminal + "/" + row.mode][row.key] = row.bytes;
     return table;
+}
+
+bool keyMode(const termios& t)
+{
+    return (t.c_lflag & (ICANON | ECHO)) == 0;
+}
+
+size_t countOf(const std::string& text, const std::string& part, size_t from = 0)
+{
+    size_t n = 0;
+    for (size_t at = text.find(part, from); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
 }
 
 bool inMapping(pid_t pid, unsigned long long address, const std::string& name)
@@ -325,6 +341,158 @@ TEST(BrowseEnd, RefusedFaultHandlerEndsBeforeTheFirstFrame)
     EXPECT_EQ(s.line(0), "gleanhex: cannot install the handler that guards memory accesses");
     EXPECT_TRUE(sameModes(s.modes(), s.modesAtStart()));
     expectCleanScreen(s);
+}
+
+TEST(BrowseScreen, SmallWindowsShowTheFrameFromTheTopAndMessagesBelowIt)
+{
+    const std::string help2 = "[INS]/[DEL] Scan up/down, [HOME] starting location, [X] exit, [W] write";
+    for (const auto& size : {std::pair{20, 60}, std::pair{22, 80}}) {
+        const int rows = size.first;
+        const int cols = size.second;
+        SCOPED_TRACE(std::to_string(cols) + "x" + std::to_string(rows));
+        PtySession s({.args = {"-mainframe"}, .rows = rows, .cols = cols});
+        // The frame's top lines, as many as the window has.
+        const std::string last = rows == 20 ? help2.substr(0, 60) : "Selected Byte: [[] HEX:5b Decimal: 91";
+        ASSERT_TRUE(s.waitUntil([&] { return s.line(rows - 1) == last; })) << s.screen().text();
+        EXPECT_EQ(s.line(HEADER_ROW).rfind("Block starting at address: ", 0), 0U);
+        EXPECT_EQ(s.line(1), std::string(static_cast<size_t>(cols), '-'));
+        EXPECT_EQ(s.line(FIRST_GRID_ROW).substr(static_cast<size_t>(hexColumn(s, 0, 0)), 14), "5b 57 65 6c 63");
+        s.send("w");
+        ASSERT_TRUE(s.waitForText(VALUE_LABEL)) << s.screen().text();
+        EXPECT_EQ(s.line(rows - 2), PROMPT_LINE.substr(0, static_cast<size_t>(cols)));
+        EXPECT_EQ(s.line(rows - 1), VALUE_LABEL);
+        s.send("300\r");
+        ASSERT_TRUE(s.waitForText(PAUSE_LINE)) << s.screen().text();
+        EXPECT_EQ(s.line(rows - 2), INVALID_LINE);
+        EXPECT_EQ(s.line(rows - 4), VALUE_LABEL + " 300");
+        EXPECT_EQ(s.line(HEADER_ROW).rfind("Block starting at address: ", 0), 0U);
+        s.send("q");
+        ASSERT_TRUE(s.waitUntil([&] { return s.line(rows - 1) == last; }));
+        EXPECT_EQ(s.screen().scrolls(), 0);
+        expectCleanScreen(s);
+        quit(s);
+    }
+}
+
+TEST(BrowseOutput, OutputThatIsNoTerminalIsPlainText)
+{
+    const PipedRun piped = runPiped({"-mainframe"}, DOWN + "x", "", "xterm-256color");
+    EXPECT_TRUE(WIFEXITED(piped.status) && WEXITSTATUS(piped.status) == 0) << "status " << piped.status;
+    EXPECT_EQ(piped.output.find('\x1b'), std::string::npos);
+    EXPECT_EQ(piped.output.rfind("Block starting at address: ", 0), 0U);
+    // Frames follow one another, each from the start of a line.
+    EXPECT_EQ(countOf(piped.output, "\nBlock starting at address: "), 1U);
+    EXPECT_EQ(countOf(piped.output, "\nAddress: "), 2U);
+    EXPECT_EQ(piped.output.substr(piped.output.size() - 9), "\nGoodbye\n");
+
+    // A terminal without sequences: plain text, and still single keys.
+    for (const std::string term : {"dumb", ""}) {
+        SCOPED_TRACE("TERM=" + term);
+        PtySession s({.args = {"-mainframe"}, .term = term});
+        ASSERT_TRUE(s.waitForText("Address: "));
+        EXPECT_TRUE(keyMode(s.modes()));
+        s.send(DOWN);
+        ASSERT_TRUE(s.waitUntil([&] { return countOf(s.output(), "\nAddress: ") == 2; }));
+        s.send("x");
+        EXPECT_EQ(s.waitExit(), 0);
+        EXPECT_TRUE(sameModes(s.modes(), s.modesAtStart()));
+        EXPECT_EQ(s.output().find('\x1b'), std::string::npos);
+    }
+}
+
+TEST(BrowseOutput, FailedOutputEndsWithStatusOneAndSaysWhy)
+{
+    const PipedRun full = runPiped({"-mainframe"}, "x", "/dev/full", "xterm-256color");
+    EXPECT_TRUE(WIFEXITED(full.status) && WEXITSTATUS(full.status) == 1) << "status " << full.status;
+    EXPECT_EQ(full.errors, "gleanhex: cannot write to standard output: " + std::string(std::strerror(ENOSPC)) + "\n");
+}
+
+TEST(BrowseJobs, BackgroundLeavesTheTerminalToTheShellUntilForeground)
+{
+    PtySession s({.args = {"-mainframe"}, .jobControl = true});
+    ASSERT_TRUE(s.nextFrame());
+    s.send("\x1a");  // Ctrl-Z
+    ASSERT_TRUE(s.waitForText("Stopped"));
+    const size_t stopped = s.output().size();
+    s.send("bg\r");
+    // Waiting for a key from the background stops it again, on SIGTTIN, with
+    // nothing written and no mode changed.
+    ASSERT_TRUE(s.waitUntil([&] { return countOf(s.output(), "Stopped", stopped) == 1; })) << s.screen().text();
+    EXPECT_EQ(s.output().find('\x1b', stopped), std::string::npos) << "the background job wrote to the shell's terminal";
+    EXPECT_TRUE(sameModes(s.modes(), s.modesAtStart()));
+    EXPECT_TRUE(s.screen().autowrap());
+    s.send("fg\r");
+    ASSERT_TRUE(s.nextFrame());
+    EXPECT_TRUE(keyMode(s.modes()));
+    EXPECT_FALSE(s.screen().autowrap());
+    press(s, RIGHT);
+    EXPECT_EQ(selectedShown(s), blockStartShown(s) + 1);
+
+    // Stopped in the background, and killed there: it ends at once.
+    s.send("\x1a");
+    ASSERT_TRUE(s.waitUntil([&] { return countOf(s.output(), "Stopped", stopped) == 2; }));
+    s.send("bg\r");
+    ASSERT_TRUE(s.waitUntil([&] { return countOf(s.output(), "Stopped", stopped) == 3; }));
+    s.send("kill\r");
+    const int status = s.waitExit();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGTERM) << "status " << status;
+    EXPECT_TRUE(sameModes(s.modes(), s.modesAtStart()));
+}
+
+TEST(BrowseJobs, EveryStopThenForegroundTakesKeyModeBack)
+{
+    PtySession s({.args = {"-mainframe"}, .jobControl = true});
+    ASSERT_TRUE(s.nextFrame());
+    const unsigned long long start = blockStartShown(s);
+    unsigned long long moved = 0;
+    for (const int sig : {SIGSTOP, SIGTTIN, SIGTTOU}) {
+        SCOPED_TRACE(sig);
+        ::kill(s.job(), sig);
+        ASSERT_TRUE(s.waitUntil([&] { return countOf(s.output(), "Stopped") == moved + 1; }));
+        s.setModes(s.modesAtStart());  // the shell's own modes while it has the terminal
+        s.send("fg\r");
+        ASSERT_TRUE(s.nextFrame());
+        EXPECT_TRUE(keyMode(s.modes()));
+        press(s, RIGHT);
+        EXPECT_EQ(selectedShown(s), start + ++moved);
+    }
+    quit(s);
+}
+
+TEST(BrowseJobs, AWrapperScriptStopsAndContinuesWithTheProgram)
+{
+    PtySession s({.args = {"-mainframe"}, .jobControl = true, .wrapper = true});
+    ASSERT_TRUE(s.nextFrame());
+    const unsigned long long start = blockStartShown(s);
+    for (unsigned long long round = 1; round <= 5; ++round) {
+        SCOPED_TRACE(round);
+        s.send("\x1a");
+        ASSERT_TRUE(s.waitUntil([&] { return countOf(s.output(), "Stopped") == round; }));
+        s.send("fg\r");
+        ASSERT_TRUE(s.nextFrame());
+        press(s, RIGHT);
+        EXPECT_EQ(selectedShown(s), start + round);
+    }
+    quit(s);
+}
+
+TEST(BrowseEnd, InterruptedTerminalCallsAreRetried)
+{
+    if (::access("/usr/bin/strace", X_OK) != 0)
+        GTEST_SKIP() << "strace is not installed";
+    if (GLEANHEX_ASAN)
+        GTEST_SKIP() << "LeakSanitizer ends a traced program with status 1";
+    // Every terminal call fails once with EINTR before it succeeds: the one
+    // that gives the terminal back among them.
+    PtySession s({.args = {"-mainframe"},
+                  .prefix = {"/usr/bin/strace", "-o", "/dev/null", "-e", "trace=ioctl", "-e",
+                             "inject=ioctl:error=EINTR:when=1+2"}});
+    if (!s.nextFrame() && s.output().find("strace:") != std::string::npos)
+        GTEST_SKIP() << "cannot trace here: " << s.output();
+    EXPECT_TRUE(keyMode(s.modes()));
+    press(s, RIGHT);
+    quit(s);
+    EXPECT_TRUE(s.screen().autowrap());
 }
 
 }  // namespace

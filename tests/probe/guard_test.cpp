@@ -9,8 +9,10 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #else
+#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -394,18 +396,43 @@ int descend(unsigned long depth)
     return descend(depth + 1) + frame[0];
 }
 
+// The console writes its sequences to a terminal only: the overflow runs in a
+// child whose output is a pseudo-terminal, and what reaches it is passed on to
+// standard error, where the death test sees it, before this process dies as
+// the child did.
 void overflowTheStackWithTheConsole()
 {
     const rlimit noCore{0, 0};
     ::setrlimit(RLIMIT_CORE, &noCore);
-    ::dup2(STDERR_FILENO, STDOUT_FILENO);  // where the death test sees what the console writes
-    // As main starts: the faults as a fresh process has them, the console, then the guard.
-    ::signal(SIGSEGV, SIG_DFL);
-    ::signal(SIGBUS, SIG_DFL);
-    beginConsole();
-    if (!installGuard())
-        std::_Exit(44);
-    std::_Exit(descend(1));
+    int master = -1;
+    int slave = -1;
+    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+        std::_Exit(70);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(master);
+        ::dup2(slave, STDOUT_FILENO);
+        ::setenv("TERM", "xterm", 1);
+        // As main starts: the faults as a fresh process has them, the console, then the guard.
+        ::signal(SIGSEGV, SIG_DFL);
+        ::signal(SIGBUS, SIG_DFL);
+        beginConsole();
+        if (!installGuard())
+            std::_Exit(44);
+        std::_Exit(descend(1));
+    }
+    ::close(slave);
+    char buffer[256];
+    for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;)
+        if (::write(STDERR_FILENO, buffer, static_cast<size_t>(n)) != n)
+            std::_Exit(73);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (!WIFSIGNALED(status))
+        std::_Exit(71);
+    ::signal(WTERMSIG(status), SIG_DFL);
+    ::raise(WTERMSIG(status));
+    std::_Exit(72);
 }
 
 TEST(ConsoleDeathTest, StackOverflowStillGivesTheTerminalBack)

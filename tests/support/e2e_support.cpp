@@ -1,9 +1,13 @@
 #include "support/e2e_support.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string_view>
 #include <vector>
 
@@ -97,4 +101,61 @@ StackHome stackHome(PtySession& s)
     if (!s.nextFrame())
         return {};
     return {blockStartShown(s), mappingEnd(s.pid(), "[stack]")};
+}
+
+PipedRun runPiped(const std::vector<std::string>& args, const std::string& keys, const std::string& outputPath,
+                  const std::string& term)
+{
+    int in[2];
+    int out[2];
+    int err[2];
+    if (::pipe(in) != 0 || ::pipe(out) != 0 || ::pipe(err) != 0)
+        return {};
+    // All in the pipe before the program starts: it may end without reading
+    // them, and a write after that would be a SIGPIPE here.
+    [[maybe_unused]] const ssize_t sent = ::write(in[1], keys.data(), keys.size());
+    ::close(in[1]);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(in[0], STDIN_FILENO);
+        const int target = outputPath.empty() ? out[1] : ::open(outputPath.c_str(), O_WRONLY);
+        ::dup2(target, STDOUT_FILENO);
+        ::dup2(err[1], STDERR_FILENO);
+        for (const int fd : {in[0], out[0], out[1], err[0], err[1]})
+            ::close(fd);
+        if (term.empty())
+            ::unsetenv("TERM");
+        else
+            ::setenv("TERM", term.c_str(), 1);
+        std::vector<std::string> words{GLEANHEX_BINARY};
+        words.insert(words.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& word : words)
+            argv.push_back(word.data());
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    for (const int fd : {in[0], out[1], err[1]})
+        ::close(fd);
+    PipedRun run;
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    std::string* const texts[2] = {&run.output, &run.errors};
+    for (int open = 2; open > 0 && ::poll(fds, 2, 5000) > 0;) {
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0)
+                continue;
+            char buffer[4096];
+            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                texts[i]->append(buffer, static_cast<size_t>(n));
+            } else {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    ::waitpid(pid, &run.status, 0);
+    return run;
 }

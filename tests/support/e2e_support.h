@@ -2,6 +2,7 @@
 // Reading a gleanhex frame off the emulated screen.
 
 #include <string>
+#include <vector>
 
 #include "support/pty_session.h"
 
@@ -63,6 +64,16 @@ int hexColumn(const PtySession& s, int r, int c);
 // Grid cell (r, c) of the character area.
 int charColumn(const PtySession& s, int r, int c);
 bool highlighted(const PtySession& s, int screenRow, int screenCol);
+
+// A run with keys piped in and standard output going to `outputPath`, or to a
+// pipe when it is empty; TERM is `term`, or unset when that is empty.
+struct PipedRun {
+    int status = -1;  // as waitpid gives it
+    std::string output;
+    std::string errors;
+};
+PipedRun runPiped(const std::vector<std::string>& args, const std::string& keys, const std::string& outputPath,
+                  const std::string& term);
 
 // What the tests own of a -mainframe block: its first bytes, main()'s `s`.
 inline const std::string WELCOME("[Welcome Home]\0", 15);

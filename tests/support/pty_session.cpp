@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
 
 namespace {
@@ -38,9 +39,11 @@ void say(const char* text)
     [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, text, std::strlen(text));
 }
 
-// What a job-control shell does for one foreground job: `start` runs in a
-// child of its own process group that owns the terminal, and the shell waits,
-// taking the terminal back when the job stops, until "fg" is typed.
+// What a job-control shell does for one job: `start` runs in a child of its
+// own process group that owns the terminal, and the shell waits, taking the
+// terminal back when the job stops. There it reads commands: "fg" continues
+// the job in the foreground, "bg" in the background, and "kill" sends it
+// SIGTERM and then SIGCONT, as a shell does for a stopped job.
 [[noreturn]] void actAsShell(const std::function<void()>& start)
 {
     for (const int sig : SHELL_SIGNALS)
@@ -55,28 +58,44 @@ void say(const char* text)
     }
     ::setpgid(job, job);
     ::tcsetpgrp(tty, job);
+    bool inFront = true;
+    std::string line;
     for (;;) {
         int status = 0;
-        if (::waitpid(job, &status, WUNTRACED) != job)
+        const pid_t changed = ::waitpid(job, &status, inFront ? WUNTRACED : WUNTRACED | WNOHANG);
+        if (changed < 0)
             ::_exit(125);
-        if (WIFEXITED(status))
+        if (changed == job && WIFEXITED(status))
             ::_exit(WEXITSTATUS(status));
-        if (WIFSIGNALED(status))
+        if (changed == job && WIFSIGNALED(status))
             ::_exit(128 + WTERMSIG(status));
-        ::tcsetpgrp(tty, ::getpgrp());
-        say("\r\n[1]+  Stopped\r\n$ ");
-        for (std::string line; line != "fg\n";) {
-            char c = 0;
-            if (::read(tty, &c, 1) != 1)
-                ::_exit(124);
-            line += c;
-            if (c == '\n' && line != "fg\n") {
-                line.clear();
-                say("$ ");
-            }
+        if (changed == job && WIFSTOPPED(status)) {
+            ::tcsetpgrp(tty, ::getpgrp());
+            inFront = false;
+            say("\r\n[1]+  Stopped\r\n$ ");
         }
-        ::tcsetpgrp(tty, job);
+        pollfd typed{tty, POLLIN, 0};
+        if (inFront || ::poll(&typed, 1, 20) <= 0)
+            continue;
+        char c = 0;
+        if (::read(tty, &c, 1) != 1)
+            ::_exit(124);
+        line += c == '\r' ? '\n' : c;  // as a line editor reads it, whatever the modes
+        c = line.back();
+        if (c != '\n')
+            continue;
+        if (line == "fg\n") {
+            ::tcsetpgrp(tty, job);
+            inFront = true;
+        } else if (line == "kill\n") {
+            ::kill(-job, SIGTERM);
+        } else if (line != "bg\n") {
+            say("$ ");
+            line.clear();
+            continue;
+        }
         ::kill(-job, SIGCONT);
+        line.clear();
     }
 }
 
@@ -114,16 +133,26 @@ PtySession::PtySession(SessionOptions options) : screen_(options.rows, options.c
         sigset_t none;
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        ::setenv("TERM", "xterm-256color", 1);
+        if (options.term.empty())
+            ::unsetenv("TERM");
+        else
+            ::setenv("TERM", options.term.c_str(), 1);
         ::setenv("LANG", "C.UTF-8", 1);
+        std::vector<std::string> words = options.prefix;
+        words.push_back(GLEANHEX_BINARY);
+        words.insert(words.end(), options.args.begin(), options.args.end());
+        if (options.wrapper) {
+            std::string script;
+            for (const std::string& word : words)
+                script += "'" + word + "' ";
+            words = {"/bin/sh", "-c", script + "; true"};
+        }
         std::vector<char*> argv;
-        std::string program = GLEANHEX_BINARY;
-        argv.push_back(program.data());
-        for (std::string& a : options.args)
-            argv.push_back(a.data());
+        for (std::string& word : words)
+            argv.push_back(word.data());
         argv.push_back(nullptr);
         const auto start = [&] {
-            ::execv(program.c_str(), argv.data());
+            ::execvp(argv[0], argv.data());
             ::_exit(127);
         };
         if (options.jobControl)
@@ -236,6 +265,14 @@ bool PtySession::nextFrame(std::chrono::milliseconds limit)
     return ok;
 }
 
+pid_t PtySession::job() const
+{
+    std::ifstream children("/proc/" + std::to_string(pid_) + "/task/" + std::to_string(pid_) + "/children");
+    pid_t child = -1;
+    children >> child;
+    return child;
+}
+
 int PtySession::waitExit(std::chrono::milliseconds limit)
 {
     const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -259,6 +296,11 @@ termios PtySession::modes() const
     termios t{};
     ::tcgetattr(master_, &t);
     return t;
+}
+
+void PtySession::setModes(const termios& modes)
+{
+    ::tcsetattr(master_, TCSANOW, &modes);
 }
 
 bool sameModes(const termios& a, const termios& b)

@@ -26,6 +26,13 @@ struct SessionOptions {
     // there continues it in the foreground. pid() is then the shell's, and the
     // shell ends with the program's exit code.
     bool jobControl = false;
+    // Runs the program through a script, as `sh -c 'gleanhex ...; true'`, whose
+    // shell stops and continues with it.
+    bool wrapper = false;
+    // Put before the program's path on its command line: a tracer, say.
+    std::vector<std::string> prefix{};
+    // TERM for the program; empty leaves it unset.
+    std::string term = "xterm-256color";
 };
 
 class PtySession {
@@ -49,6 +56,9 @@ public:
     bool nextFrame(std::chrono::milliseconds limit = std::chrono::seconds(5));
     int framesSeen() const;
 
+    // The job-control shell's job (with jobControl): the program, or its wrapper.
+    pid_t job() const;
+
     // Waits for the program to end; the wait status, or -1 if it is still running.
     int waitExit(std::chrono::milliseconds limit = std::chrono::seconds(5));
 
@@ -59,6 +69,8 @@ public:
     // The terminal's modes now, and as they were before the program started.
     termios modes() const;
     const termios& modesAtStart() const { return startModes_; }
+    // Sets the terminal's modes, as a shell does when it takes the terminal back.
+    void setModes(const termios& modes);
 
 private:
     bool pump(std::chrono::milliseconds wait);

@@ -59,6 +59,7 @@ void Screen::lineFeed()
         ++row_;
         return;
     }
+    ++scrolls_;
     cells_.erase(cells_.begin(), cells_.begin() + cols_);
     cells_.resize(static_cast<size_t>(rows_ * cols_));
 }
@@ -70,11 +71,14 @@ void Screen::put(const std::string& glyph)
         col_ = 0;
         lineFeed();
     }
+    if (atEdge_)
+        violation("overwrote the last column");
     Cell& c = cells_[static_cast<size_t>(row_ * cols_ + col_)];
     c.glyph = glyph;
     c.fg = fg_;
     c.bg = bg_;
     c.written = true;
+    atEdge_ = !autowrap_ && col_ + 1 == cols_;
     if (col_ + 1 < cols_)
         ++col_;
     else
@@ -99,6 +103,7 @@ void Screen::control(unsigned char byte)
         return;
     }
     pendingWrap_ = false;
+    atEdge_ = false;
 }
 
 void Screen::finishCsi(char final)
@@ -121,6 +126,7 @@ void Screen::finishCsi(char final)
         row_ = params.size() > 0 && params[0] > 0 ? params[0] - 1 : 0;
         col_ = params.size() > 1 && params[1] > 0 ? params[1] - 1 : 0;
         pendingWrap_ = false;
+        atEdge_ = false;
         break;
     case 'J':
         if (params.empty() || params[0] == 0) {

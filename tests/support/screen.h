@@ -2,7 +2,8 @@
 // A small terminal screen model. It understands exactly what a well-behaved
 // gleanhex frame may contain (printable UTF-8, line breaks, cursor home, erase,
 // SGR colours, autowrap off and on) and records anything else as a violation:
-// a control code that reached the terminal.
+// a control code that reached the terminal, or a glyph written over the last
+// column of a line that had already reached it.
 
 #include <string>
 #include <string_view>
@@ -53,6 +54,8 @@ public:
     int fg() const { return fg_; }
     int bg() const { return bg_; }
     bool autowrap() const { return autowrap_; }
+    // How many times a line break at the bottom pushed the screen up.
+    int scrolls() const { return scrolls_; }
 
 private:
     void put(const std::string& glyph);
@@ -69,6 +72,8 @@ private:
     int col_ = 0;
     bool pendingWrap_ = false;
     bool autowrap_ = true;
+    bool atEdge_ = false;  // the last column was just written, and the cursor stayed there
+    int scrolls_ = 0;
     int fg_ = 0;
     int bg_ = 0;
     std::vector<Cell> cells_;

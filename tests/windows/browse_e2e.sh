@@ -190,6 +190,10 @@ out=$(printf 'x' | env LC_ALL=C.UTF-8 "${runner[@]}" "$exe" -mainframe 2>&1)
 status=$?
 [[ $status == 0 && $out == *'[Welcome Home]'* && $out == *Goodbye* ]] ||
     fail "with keys from a pipe: status $status, output: $out"
+# Output that is no console is plain text, each frame on lines of its own.
+out=$(printf '\xe0\x50x' | env LC_ALL=C.UTF-8 "${runner[@]}" "$exe" -mainframe 2>/dev/null)
+[[ $out != *$'\e'* ]] || fail "escape sequences in output that is no console: $(printf '%s' "$out" | cat -v)"
+[[ $(grep -c '^Block starting at address: ' <<<"$out") == 2 ]] || fail "frames not on lines of their own: $out"
 out=$(env LC_ALL=C.UTF-8 "${runner[@]}" "$exe" </dev/null 2>&1)
 status=$?
 [[ $status == 0 && $out == *Goodbye* ]] || fail "with empty input: status $status, output: $out"
