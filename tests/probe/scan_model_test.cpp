@@ -142,3 +142,145 @@ TEST(ScanModel, NothingReadableAnywhereGivesTheStartBack)
 }
 
 }  // namespace
+
+namespace {
+
+// Mappings as a busy process has them: `count` of them, of every size from one
+// page up, inaccessible ones among them, with gaps of every size between.
+ModelMappings busyProcess(std::size_t count)
+{
+    ModelMappings ms;
+    Address next = BASE;
+    for (std::size_t i = 0; i < count; ++i) {
+        const Address pages = 1 + (i * 7) % 13;
+        const Address gap = i % 5 == 0 ? 0 : (i % 3 == 0 ? (Address{1} << (i % 20)) : 1);
+        next += gap * MODEL_PAGE;
+        ms.list.push_back({next, next + pages * MODEL_PAGE - 1, i % 4 != 3});
+        next += pages * MODEL_PAGE;
+    }
+    return ms;
+}
+
+TEST(ScanModel, TheQuestionFindsWhatTheListingSaysInFewQuestions)
+{
+    const ModelMappings ms = busyProcess(10'000);
+    const Mappings asked = ms.asked(64 * MODEL_PAGE);
+    const Mappings listed = ms.listed(64 * MODEL_PAGE);
+    std::vector<Address> at = {0, 1, BASE - 1, TOP, TOP - 5, ms.list.back().last + 1};
+    for (std::size_t i = 0; i < ms.list.size(); i += 37) {
+        const Mapping& m = ms.list[i];
+        for (const Address a : {m.first - 1, m.first, m.last, m.last + 1, m.first - 200 * MODEL_PAGE, m.first - 3})
+            at.push_back(a);
+    }
+    std::uint64_t most = 0;
+    for (const Address a : at) {
+        for (const int direction : {+1, -1}) {
+            MapRange got{};
+            MapRange expected{};
+            const std::uint64_t before = ms.questions;
+            ASSERT_TRUE(rangeFromMappings(asked, a, direction, got));
+            most = std::max(most, ms.questions - before);
+            ASSERT_TRUE(rangeFromMappings(listed, a, direction, expected));
+            EXPECT_EQ(got.first, expected.first) << std::hex << a << " direction " << direction;
+            EXPECT_EQ(got.last, expected.last) << std::hex << a << " direction " << direction;
+            EXPECT_EQ(got.access, expected.access) << std::hex << a << " direction " << direction;
+            EXPECT_TRUE(got.first <= a && a <= got.last) << std::hex << a;
+        }
+    }
+    EXPECT_LE(most, 2 * sizeof(Address) * 8);
+}
+
+TEST(ScanModel, GapsBelowAccessibleMappingsMayGrowAsFarAsTheStackLimit)
+{
+    ModelMappings ms;
+    ms.list = {{BASE, BASE + MODEL_PAGE - 1, true},
+               {BASE + 100 * MODEL_PAGE, BASE + 103 * MODEL_PAGE - 1, true},
+               {BASE + 200 * MODEL_PAGE, BASE + 201 * MODEL_PAGE - 1, false},
+               {BASE + 300 * MODEL_PAGE, BASE + 301 * MODEL_PAGE - 1, true}};
+    const Mappings mappings = ms.asked(10 * MODEL_PAGE);
+    const auto rangeAt = [&mappings](Address a, int direction) {
+        MapRange r{};
+        EXPECT_TRUE(rangeFromMappings(mappings, a, direction, r));
+        return r;
+    };
+    // The mapping of three pages may grow seven more; the inaccessible one not at all.
+    EXPECT_EQ(rangeAt(BASE + 95 * MODEL_PAGE, -1).access, MapAccess::GROWABLE);
+    EXPECT_EQ(rangeAt(BASE + 95 * MODEL_PAGE, -1).first, BASE + 93 * MODEL_PAGE);
+    EXPECT_EQ(rangeAt(BASE + 92 * MODEL_PAGE, -1).access, MapAccess::UNREADABLE);
+    EXPECT_EQ(rangeAt(BASE + 92 * MODEL_PAGE, -1).first, BASE + MODEL_PAGE);
+    EXPECT_EQ(rangeAt(BASE + 92 * MODEL_PAGE, +1).last, BASE + 93 * MODEL_PAGE - 1);
+    EXPECT_EQ(rangeAt(BASE + 150 * MODEL_PAGE, -1).access, MapAccess::UNREADABLE);
+    EXPECT_EQ(rangeAt(BASE + 150 * MODEL_PAGE, -1).first, BASE + 103 * MODEL_PAGE);
+    EXPECT_EQ(rangeAt(BASE + 299 * MODEL_PAGE, +1).first, BASE + 299 * MODEL_PAGE);
+    EXPECT_EQ(rangeAt(BASE + 299 * MODEL_PAGE, +1).access, MapAccess::GROWABLE);
+    EXPECT_EQ(rangeAt(TOP, -1).first, BASE + 301 * MODEL_PAGE);
+    EXPECT_EQ(rangeAt(TOP, -1).access, MapAccess::UNREADABLE);
+
+    // Only the gap below the stack grows; every other one is probed once and passed.
+    ModelMemory m;
+    m.reads = {{BASE, BASE + MODEL_PAGE - 1}, {BASE + 100 * MODEL_PAGE, BASE + 103 * MODEL_PAGE - 1},
+               {BASE + 300 * MODEL_PAGE, BASE + 301 * MODEL_PAGE - 1}};
+    m.growth = {BASE + 93 * MODEL_PAGE, BASE + 100 * MODEL_PAGE - 1};
+    m.growFrom = BASE + 96 * MODEL_PAGE;
+    for (Address phase = 0; phase < BLOCK_BYTES; phase += 19) {
+        EXPECT_LE(expectSameWalk(m, lookupOf(mappings), BASE + 2 * MODEL_PAGE + phase, +1), 9u);
+        EXPECT_LE(expectSameWalk(m, lookupOf(mappings), BASE + 98 * MODEL_PAGE + phase, -1), 1u);
+        EXPECT_LE(expectSameWalk(m, lookupOf(mappings), BASE + 95 * MODEL_PAGE + phase, -1), 2u);
+        EXPECT_LE(expectSameWalk(m, lookupOf(mappings), BASE + 250 * MODEL_PAGE + phase, +1), 2u);
+        EXPECT_LE(expectSameWalk(m, lookupOf(mappings), BASE + 250 * MODEL_PAGE + phase, -1), 2u);
+    }
+}
+
+TEST(ScanModel, GrowthTheKernelChecksStepByStepEndsWhereTheLiteralWalksDoes)
+{
+    // No stack limit: only the size of each single growth is checked. Probes
+    // that stayed would let the stack grow step by step far below the literal
+    // walk's one step.
+    const Address stackFirst = BASE + 4096 * MODEL_PAGE;
+    ModelMappings ms;
+    ms.list = {{BASE, BASE + MODEL_PAGE - 1, true}, {stackFirst, stackFirst + 8 * MODEL_PAGE - 1, true}};
+    ModelMemory m;
+    m.reads = {{BASE, BASE + MODEL_PAGE - 1}, {stackFirst, stackFirst + 8 * MODEL_PAGE - 1}};
+    m.growth = {BASE + MODEL_PAGE, stackFirst - 1};
+    m.growFrom = BASE + 256 * MODEL_PAGE;  // the guard gap above the mapping below
+    m.maxStep = 100 * MODEL_PAGE;
+    const Mappings mappings = ms.asked();
+    for (Address phase = 0; phase < BLOCK_BYTES; phase += 23) {
+        for (const Address growthStep : {m.maxStep, 40 * MODEL_PAGE}) {
+            EXPECT_LE(expectSameWalk(m, lookupOf(mappings, growthStep), BASE + 2 * MODEL_PAGE + phase, +1), 80u);
+            EXPECT_LE(expectSameWalk(m, lookupOf(mappings, growthStep), BASE + 3000 * MODEL_PAGE + phase, +1), 80u);
+            expectSameWalk(m, lookupOf(mappings, growthStep), BASE + 4000 * MODEL_PAGE + phase, -1);
+            expectSameWalk(m, lookupOf(mappings, growthStep), BASE + 3900 * MODEL_PAGE + phase, -1);
+        }
+    }
+}
+
+#if UINTPTR_MAX > 0xffff'ffffU
+TEST(ScanModel, EveryTopByteWindowHoldsTheSameMap)
+{
+    // The processor ignores the top byte: each window reads as the one at 0.
+    constexpr Address IGNORED = Address{0xff} << 56;
+    constexpr Address WINDOW_TOP = ~IGNORED;
+    ModelMappings ms;
+    ms.list = {{0x1000, 0x1fff, true}, {BASE, BASE + MODEL_PAGE - 1, true},
+               {WINDOW_TOP - 2 * MODEL_PAGE + 1, WINDOW_TOP - MODEL_PAGE, true}};
+    const Mappings mappings = ms.asked(TOP, IGNORED);
+    for (const Address tag : {Address{0}, Address{1}, Address{0x5a}, Address{0xff}}) {
+        const Address window = tag << 56;
+        ModelMemory m;
+        for (Address t = 0; t < 256; ++t)
+            for (const Mapping& x : ms.list)
+                m.reads.push_back({t << 56 | x.first, t << 56 | x.last});
+        for (Address phase = 0; phase < BLOCK_BYTES; phase += 29) {
+            EXPECT_LE(expectSameWalk(m, lookupOf(mappings), window + BASE + phase, +1), 2u);
+            EXPECT_LE(expectSameWalk(m, lookupOf(mappings), window + BASE - 5 * BLOCK_BYTES - phase, +1), 2u);
+            EXPECT_LE(expectSameWalk(m, lookupOf(mappings), window + BASE + 9 * BLOCK_BYTES + phase, -1), 2u);
+            // Across a window's top into the next one's bottom, and back.
+            EXPECT_LE(expectSameWalk(m, lookupOf(mappings), window + WINDOW_TOP - 40 * BLOCK_BYTES + phase, +1), 2u);
+            EXPECT_LE(expectSameWalk(m, lookupOf(mappings), window + 0x3000 + phase, -1), 2u);
+        }
+    }
+}
+#endif
+
+}  // namespace
