@@ -17,12 +17,16 @@
 
 namespace {
 
-// The scan from `start` must land where the literal walk does, within `end`.
+// The scan from `start` must land where the literal walk does, within `end`,
+// whichever map it starts from: the kernel's answers, the listing, or none.
 void expectLiteralAnswer(Address start, int direction, Address end)
 {
-    const Address got = scan(start, direction);
-    EXPECT_EQ(got, literalWalk(start, direction, candidatesTo(start, end, direction)).value_or(~got))
-        << std::hex << "from " << start << (direction > 0 ? " up" : " down");
+    const std::optional<Address> expected = literalWalk(start, direction, candidatesTo(start, end, direction));
+    ASSERT_TRUE(expected) << std::hex << "from " << start;
+    EXPECT_EQ(scan(start, direction), *expected) << std::hex << "from " << start << (direction > 0 ? " up" : " down");
+    for (const MapSource source : {MapSource::MAPS_FILE, MapSource::NONE})
+        EXPECT_EQ(scanWith(start, direction, source), expected)
+            << std::hex << "from " << start << (direction > 0 ? " up" : " down") << " map " << static_cast<int>(source);
 }
 
 TEST(ScanLayout, MessageIsShownAndFlushedAndAReadableStartStays)
@@ -116,8 +120,17 @@ TEST(ScanLayout, MapCoversTheWholeSpaceAndNamesOurOwnRanges)
 {
     Reservation r(16);
     r.protect(3, PROT_READ);
+    MemoryMap listed{};
+    ASSERT_TRUE(readMemoryMap(listed, MapSource::MAPS_FILE));
     MemoryMap map{};
     ASSERT_TRUE(readMemoryMap(map));
+    EXPECT_FALSE(readMemoryMap(listed, MapSource::NONE));
+    // The kernel's answers and its listing say the same.
+    ASSERT_EQ(map.ranges.size(), listed.ranges.size());
+    for (std::size_t i = 0; i < map.ranges.size(); ++i) {
+        EXPECT_EQ(map.ranges[i].first, listed.ranges[i].first) << i;
+        EXPECT_EQ(map.ranges[i].access, listed.ranges[i].access) << i;
+    }
     ASSERT_FALSE(map.ranges.empty());
     EXPECT_EQ(map.pageSize, PAGE);
     EXPECT_EQ(map.ranges.front().first, 0u);
