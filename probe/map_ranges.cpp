@@ -6,8 +6,7 @@ constexpr Address TOP = ~Address{0};
 
 // The highest mapping wholly below `a`, where `a` lies in a gap under `above`
 // (or above every mapping). There is no question for it, so: down from `a` in
-// growing steps until a lower mapping answers, then halving between the two,
-// asking each time first whether the lower mapping found is the highest.
+// growing steps until a lower mapping answers, then halving between the two.
 Found belowByQueries(const Mappings& ms, Address a, Found aboveFound, const Mapping& above, Mapping& out)
 {
     const auto isAbove = [&](Found f, const Mapping& m) {
@@ -28,8 +27,9 @@ Found belowByQueries(const Mappings& ms, Address a, Found aboveFound, const Mapp
         hi = q;
         step = step > TOP / 8 ? TOP : 8 * step;
     }
-    // `m` lies below `a`; no mapping ends in [hi, a].
-    for (bool atLow = true;; atLow = !atLow) {
+    // `m` lies below `a`; no mapping ends in [hi, a]. A mapping found by
+    // halving may be the highest: the next question asks just above it.
+    for (bool atLow = true;;) {
         const Address lo = m.last + 1;
         if (lo >= hi)
             break;
@@ -38,12 +38,14 @@ Found belowByQueries(const Mappings& ms, Address a, Found aboveFound, const Mapp
         const Found f = ms.from(ms.context, at, n);
         if (f == Found::FAILED)
             return f;
-        if (!isAbove(f, n))
+        if (!isAbove(f, n)) {
             m = n;
-        else if (atLow)
+            atLow = !atLow;
+        } else if (atLow) {
             break;
-        else
+        } else {
             hi = at;
+        }
     }
     out = m;
     return Found::YES;
@@ -76,18 +78,30 @@ bool rangeFromMappings(const Mappings& ms, Address a, int direction, MapRange& r
         return true;
     }
     const Address gapLast = aboveFound == Found::YES ? above.first - 1 : inWindow;
-    Address gapFirst = x;  // going up, the gap's lower part does not matter
-    if (direction < 0) {
-        Mapping below{};
-        const Found f = ms.below != nullptr ? ms.below(ms.context, x, below)
-                                            : belowByQueries(ms, x, aboveFound, above, below);
-        if (f == Found::FAILED)
-            return false;
-        gapFirst = f == Found::YES ? below.last + 1 : 0;
-    }
     const Address lowest = aboveFound == Found::YES && above.accessible
                                ? growthLimit(above, ms.stackLimit, ms.pageSize)
                                : above.first;
+    Address gapFirst = x;  // going up, the gap's lower part does not matter
+    if (direction < 0) {
+        // Within a stack's reach, one question tells whether the gap ends
+        // below the reach; finding where it does takes many.
+        Mapping below{};
+        bool known = false;
+        if (aboveFound == Found::YES && x >= lowest && lowest < above.first) {
+            const Found f = ms.from(ms.context, lowest, below);
+            if (f == Found::FAILED)
+                return false;
+            known = f == Found::YES && below.first == above.first;
+            gapFirst = lowest;
+        }
+        if (!known) {
+            const Found f = ms.below != nullptr ? ms.below(ms.context, x, below)
+                                                : belowByQueries(ms, x, aboveFound, above, below);
+            if (f == Found::FAILED)
+                return false;
+            gapFirst = f == Found::YES ? below.last + 1 : 0;
+        }
+    }
     const Address growFrom = lowest > gapFirst ? lowest : gapFirst;
     if (aboveFound == Found::NONE || growFrom > gapLast)
         range = {gapFirst, gapLast, MapAccess::UNREADABLE};

@@ -163,4 +163,26 @@ TEST(ScanLayout, BlockByBlockWalkFindsWithinItsBoundAndGivesUpBeyond)
     }
 }
 
+#if defined(__aarch64__)
+// The processor ignores an address's top byte, so each of the 256 windows it
+// selects reads as the untagged one, and the scan from a tagged start must
+// walk that window's copy of the map.
+TEST(ScanTagged, EveryTopByteWindowIsWalkedAsTheUntaggedOne)
+{
+    Reservation r(64);
+    r.protect(5, PROT_READ);
+    r.protect(20, PROT_READ | PROT_WRITE);
+    r.protect(47, PROT_READ);
+    for (const Address tag : {Address{0x01}, Address{0x5a}, Address{0xff}}) {
+        const Address window = tag << 56;
+        for (Address phase = 0; phase < BLOCK_BYTES; phase += 41) {
+            for (Address from : std::initializer_list<Address>{0, 5, 6, 21})
+                expectLiteralAnswer(window + r.page(from) + phase, +1, window + r.page(48) - 1);
+            for (Address from : std::initializer_list<Address>{63, 47, 21, 19})
+                expectLiteralAnswer(window + r.page(from) + PAGE - 1 - phase, -1, window + r.page(5));
+        }
+    }
+}
+#endif
+
 }  // namespace
