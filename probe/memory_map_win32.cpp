@@ -67,10 +67,10 @@ bool readAll(Address highest)
 
 bool rangeInStorage(const void*, Address a, int, MapRange& range)
 {
-    const MapRange* const end = ranges + rangeCount;
+    const MapRange* const begin = ranges;
     const MapRange* const after =
-        std::upper_bound(ranges, end, a, [](Address x, const MapRange& r) { return x < r.first; });
-    if (after == ranges)
+        std::upper_bound(begin, begin + rangeCount, a, [](Address x, const MapRange& r) { return x < r.first; });
+    if (after == begin)
         return false;
     range = *(after - 1);
     return a <= range.last;
