@@ -7,14 +7,14 @@ constexpr Address TOP = ~Address{0};
 // The highest mapping wholly below `a`, where `a` lies in a gap under `above`
 // (or above every mapping). There is no question for it, so: down from `a` in
 // growing steps until a lower mapping answers, then halving between the two.
-Found belowByQueries(const Mappings& ms, Address a, Found aboveFound, const Mapping& above, Mapping& out)
+Found belowByQueries(const Mappings& ms, Address a, Found aboveFound, const MapEntry& above, MapEntry& out)
 {
-    const auto isAbove = [&](Found f, const Mapping& m) {
+    const auto isAbove = [&](Found f, const MapEntry& m) {
         return f == aboveFound && (f == Found::NONE || m.first == above.first);
     };
     Address hi = a;  // from(hi) answers with `above`
     Address step = ms.pageSize;
-    Mapping m{};
+    MapEntry m{};
     for (;;) {
         const Address q = step <= a ? a - step : 0;
         const Found f = ms.from(ms.context, q, m);
@@ -33,7 +33,7 @@ Found belowByQueries(const Mappings& ms, Address a, Found aboveFound, const Mapp
         const Address lo = m.last + 1;
         if (lo >= hi)
             break;
-        Mapping n{};
+        MapEntry n{};
         const Address at = atLow ? lo : lo + (hi - lo) / 2;
         const Found f = ms.from(ms.context, at, n);
         if (f == Found::FAILED)
@@ -53,7 +53,7 @@ Found belowByQueries(const Mappings& ms, Address a, Found aboveFound, const Mapp
 
 // The lowest page a mapping that grows down can reach: its size limit counts
 // from its end.
-Address growthLimit(const Mapping& m, Address stackLimit, Address pageSize)
+Address growthLimit(const MapEntry& m, Address stackLimit, Address pageSize)
 {
     if (stackLimit > m.last)
         return 0;
@@ -68,7 +68,7 @@ bool rangeFromMappings(const Mappings& ms, Address a, int direction, MapRange& r
     const Address window = a & ms.ignoredBits;
     const Address inWindow = ~ms.ignoredBits;
     const Address x = a & inWindow;
-    Mapping above{};
+    MapEntry above{};
     const Found aboveFound = ms.from(ms.context, x, above);
     if (aboveFound == Found::FAILED)
         return false;
@@ -85,7 +85,7 @@ bool rangeFromMappings(const Mappings& ms, Address a, int direction, MapRange& r
     if (direction < 0) {
         // Within a stack's reach, one question tells whether the gap ends
         // below the reach; finding where it does takes many.
-        Mapping below{};
+        MapEntry below{};
         bool known = false;
         if (aboveFound == Found::YES && x >= lowest && lowest < above.first) {
             const Found f = ms.from(ms.context, lowest, below);

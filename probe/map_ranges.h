@@ -6,7 +6,7 @@
 
 #include "probe/memory_map.h"
 
-struct Mapping {
+struct MapEntry {
     Address first;
     Address last;
     bool accessible;  // any of read, write, execute: a read may succeed
@@ -16,9 +16,9 @@ enum class Found { YES, NONE, FAILED };
 
 struct Mappings {
     // The mapping that holds `a`, else the lowest one above it.
-    Found (*from)(const void* context, Address a, Mapping& m);
+    Found (*from)(const void* context, Address a, MapEntry& m);
     // The highest mapping wholly below `a`; without it, found by asking `from`.
-    Found (*below)(const void* context, Address a, Mapping& m);
+    Found (*below)(const void* context, Address a, MapEntry& m);
     const void* context;
     Address pageSize;
     // A stack is never larger than this.

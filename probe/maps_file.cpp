@@ -27,7 +27,7 @@ int hexDigit(char c)
 }
 
 struct Listing {
-    std::span<Mapping> out;
+    std::span<MapEntry> out;
     std::size_t count = 0;
     bool ok = true;
 };
@@ -86,7 +86,7 @@ void take(Listing& listing, Line& line, char c)
 }  // namespace
 
 std::optional<std::size_t> readMapsListing(ReadSome read, void* context, std::span<char> chunk,
-                                           std::span<Mapping> out)
+                                           std::span<MapEntry> out)
 {
     Listing listing{out};
     Line line;

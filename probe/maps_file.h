@@ -18,4 +18,4 @@ using ReadSome = long (*)(void* context, char* buffer, std::size_t size);
 // again), the mappings did not fit, or they were out of order. A line whose
 // addresses do not fit an Address is left out: no walk reaches it.
 std::optional<std::size_t> readMapsListing(ReadSome read, void* context, std::span<char> chunk,
-                                           std::span<Mapping> out);
+                                           std::span<MapEntry> out);

@@ -32,21 +32,26 @@ bool readMemoryMap(MemoryMap& map, MapSource first)
     MapLookup lookup{};
     if (!openMapLookup(lookup, first))
         return false;
-    map.ranges.clear();
     map.pageSize = lookup.pageSize;
     bool ok = true;
-    for (Address a = 0;;) {
-        MapRange r{};
-        ok = lookup.rangeAt(lookup.context, a, +1, r) && r.first <= a && r.last >= a;
-        if (!ok)
+    // Room first, then the map again: the allocation may itself have changed it.
+    for (std::size_t room = map.ranges.capacity();; room = map.ranges.capacity()) {
+        map.ranges.clear();
+        for (Address a = 0;;) {
+            MapRange r{};
+            ok = lookup.rangeAt(lookup.context, a, +1, r) && r.first <= a && r.last >= a;
+            if (!ok)
+                break;
+            if (!map.ranges.empty() && map.ranges.back().access == r.access && r.access == MapAccess::UNREADABLE)
+                map.ranges.back().last = r.last;
+            else
+                map.ranges.push_back({a, r.last, r.access});
+            if (r.last == TOP)
+                break;
+            a = r.last + 1;
+        }
+        if (!ok || map.ranges.capacity() == room)
             break;
-        if (!map.ranges.empty() && map.ranges.back().access == r.access && r.access == MapAccess::UNREADABLE)
-            map.ranges.back().last = r.last;
-        else
-            map.ranges.push_back({a, r.last, r.access});
-        if (r.last == TOP)
-            break;
-        a = r.last + 1;
     }
     closeMapLookup(lookup);
     return ok;

@@ -59,10 +59,10 @@ constexpr std::uint64_t QUERY_COVERING_OR_NEXT = 0x10;
 // Pages the kernel lists but keeps outside the process's mappings, so the
 // question does not find them.
 #if defined(__x86_64__) && !defined(__ILP32__)
-constexpr Mapping OUTSIDE = {0xffff'ffff'ff60'0000, 0xffff'ffff'ff60'0fff, true};  // [vsyscall]
+constexpr MapEntry OUTSIDE = {0xffff'ffff'ff60'0000, 0xffff'ffff'ff60'0fff, true};  // [vsyscall]
 constexpr bool HAS_OUTSIDE = true;
 #else
-constexpr Mapping OUTSIDE = {0, 0, false};
+constexpr MapEntry OUTSIDE = {0, 0, false};
 constexpr bool HAS_OUTSIDE = false;
 #endif
 
@@ -76,7 +76,7 @@ constexpr Address IGNORED_BITS = 0;
 // The listing's room: the kernel's usual ceiling on mappings (vm.max_map_count),
 // and [vsyscall]. Static, so it is there before the first scan.
 constexpr std::size_t MAX_MAPPINGS = 65536 + 64;
-Mapping listed[MAX_MAPPINGS];
+MapEntry listed[MAX_MAPPINGS];
 std::array<char, 8192> chunk;
 
 // The one scan's map: there is one thread, and a scan does not nest.
@@ -103,32 +103,32 @@ bool readListing(LinuxMap& map)
 }
 
 // The first listed mapping that ends at or above `a`.
-const Mapping* listedFrom(const LinuxMap& map, Address a)
+const MapEntry* listedFrom(const LinuxMap& map, Address a)
 {
-    const Mapping* const begin = listed;
-    return std::lower_bound(begin, begin + map.count, a, [](const Mapping& x, Address y) { return x.last < y; });
+    const MapEntry* const begin = listed;
+    return std::lower_bound(begin, begin + map.count, a, [](const MapEntry& x, Address y) { return x.last < y; });
 }
 
-Found fromListing(const LinuxMap& map, Address a, Mapping& m)
+Found fromListing(const LinuxMap& map, Address a, MapEntry& m)
 {
-    const Mapping* const end = listed + map.count;
-    const Mapping* const at = listedFrom(map, a);
+    const MapEntry* const end = listed + map.count;
+    const MapEntry* const at = listedFrom(map, a);
     if (at == end)
         return Found::NONE;
     m = *at;
     return Found::YES;
 }
 
-Found belowInListing(const void*, Address a, Mapping& m)
+Found belowInListing(const void*, Address a, MapEntry& m)
 {
-    const Mapping* const at = listedFrom(current, a);
+    const MapEntry* const at = listedFrom(current, a);
     if (at == listed)
         return Found::NONE;
     m = *(at - 1);
     return Found::YES;
 }
 
-Found ask(int fd, Address a, Mapping& m)
+Found ask(int fd, Address a, MapEntry& m)
 {
     procmap_query q{};
     q.size = sizeof q;
@@ -159,7 +159,7 @@ bool fallBackToListing(LinuxMap& map)
     return readListing(map);
 }
 
-Found fromCurrent(const void*, Address a, Mapping& m)
+Found fromCurrent(const void*, Address a, MapEntry& m)
 {
     if (current.source == MapSource::QUERY) {
         const Found found = ask(current.fd, a, m);
@@ -208,7 +208,7 @@ bool openMapLookup(MapLookup& lookup, MapSource first)
     if (fd < 0)
         return false;
     current = {fd, first, 0, {fromCurrent, nullptr, &current, pageSize, stackLimit(), IGNORED_BITS}};
-    Mapping m{};
+    MapEntry m{};
     const bool ok = first == MapSource::QUERY ? fromCurrent(&current, 0, m) != Found::FAILED : fallBackToListing(current);
     if (!ok) {
         ::close(fd);

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <initializer_list>
 #include <vector>
@@ -120,17 +121,20 @@ TEST(ScanLayout, MapCoversTheWholeSpaceAndNamesOurOwnRanges)
 {
     Reservation r(16);
     r.protect(3, PROT_READ);
+    // The kernel's answers and its listing say the same, once nothing else
+    // (an allocator under a sanitizer) changes the map between the two.
     MemoryMap listed{};
-    ASSERT_TRUE(readMemoryMap(listed, MapSource::MAPS_FILE));
     MemoryMap map{};
-    ASSERT_TRUE(readMemoryMap(map));
-    EXPECT_FALSE(readMemoryMap(listed, MapSource::NONE));
-    // The kernel's answers and its listing say the same.
-    ASSERT_EQ(map.ranges.size(), listed.ranges.size());
-    for (std::size_t i = 0; i < map.ranges.size(); ++i) {
-        EXPECT_EQ(map.ranges[i].first, listed.ranges[i].first) << i;
-        EXPECT_EQ(map.ranges[i].access, listed.ranges[i].access) << i;
+    const auto same = [&] {
+        return std::equal(map.ranges.begin(), map.ranges.end(), listed.ranges.begin(), listed.ranges.end(),
+                          [](const MapRange& x, const MapRange& y) { return x.first == y.first && x.access == y.access; });
+    };
+    for (int tries = 0; tries < 3 && (map.ranges.empty() || !same()); ++tries) {
+        ASSERT_TRUE(readMemoryMap(listed, MapSource::MAPS_FILE));
+        ASSERT_TRUE(readMemoryMap(map));
     }
+    EXPECT_TRUE(same());
+    EXPECT_FALSE(readMemoryMap(listed, MapSource::NONE));
     ASSERT_FALSE(map.ranges.empty());
     EXPECT_EQ(map.pageSize, PAGE);
     EXPECT_EQ(map.ranges.front().first, 0u);

@@ -82,26 +82,26 @@ inline MemoryMap mapOf(const std::vector<MapRange>& named)
 // Mappings as the kernel lists them, answering as its question does: the one
 // that holds an address, or else the next. Counts the questions.
 struct ModelMappings {
-    std::vector<Mapping> list;
+    std::vector<MapEntry> list;
     mutable std::uint64_t questions = 0;
 
-    static Found from(const void* context, Address a, Mapping& m)
+    static Found from(const void* context, Address a, MapEntry& m)
     {
         const auto& self = *static_cast<const ModelMappings*>(context);
         ++self.questions;
         const auto at = std::lower_bound(self.list.begin(), self.list.end(), a,
-                                         [](const Mapping& x, Address y) { return x.last < y; });
+                                         [](const MapEntry& x, Address y) { return x.last < y; });
         if (at == self.list.end())
             return Found::NONE;
         m = *at;
         return Found::YES;
     }
     // The listing's direct answer, where the question has none.
-    static Found below(const void* context, Address a, Mapping& m)
+    static Found below(const void* context, Address a, MapEntry& m)
     {
         const auto& self = *static_cast<const ModelMappings*>(context);
         const auto at = std::lower_bound(self.list.begin(), self.list.end(), a,
-                                         [](const Mapping& x, Address y) { return x.last < y; });
+                                         [](const MapEntry& x, Address y) { return x.last < y; });
         if (at == self.list.begin())
             return Found::NONE;
         m = *(at - 1);
