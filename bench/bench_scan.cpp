@@ -139,6 +139,42 @@ void BM_ScanUpIntoGrowthRange(benchmark::State& state)
 }
 BENCHMARK(BM_ScanUpIntoGrowthRange)->Unit(benchmark::kMicrosecond);
 
+// The process grown to `count` more mappings: one-page islands, read-only
+// between inaccessible pages, in one reservation; they go with it.
+class ManyMappings {
+public:
+    explicit ManyMappings(std::size_t count) : size_(count * 4096)
+    {
+        at_ = ::mmap(nullptr, size_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        for (std::size_t page = 1; page < count; page += 2)
+            ::mprotect(static_cast<char*>(at_) + page * 4096, 4096, PROT_READ);
+    }
+    ~ManyMappings() { ::munmap(at_, size_); }
+    ManyMappings(const ManyMappings&) = delete;
+    ManyMappings& operator=(const ManyMappings&) = delete;
+
+private:
+    std::size_t size_;
+    void* at_;
+};
+
+// Across the largest gap either way, with 1,000 and 10,000 more mappings.
+void BM_ScanAmongManyMappingsUp(benchmark::State& state)
+{
+    const ManyMappings mappings(static_cast<std::size_t>(state.range(0)));
+    const Gap gap = largestGap();
+    scanFrom(state, gap.first, +1, 0);
+}
+BENCHMARK(BM_ScanAmongManyMappingsUp)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+void BM_ScanAmongManyMappingsDown(benchmark::State& state)
+{
+    const ManyMappings mappings(static_cast<std::size_t>(state.range(0)));
+    const Gap gap = largestGap();
+    scanFrom(state, gap.last, -1, 0);
+}
+BENCHMARK(BM_ScanAmongManyMappingsDown)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
 // Reading the map alone: the floor under every scan.
 void BM_ReadMemoryMap(benchmark::State& state)
 {

@@ -10,8 +10,9 @@
 enum class MapAccess {
     // No read anywhere in the range can succeed: unmapped, or mapped without access.
     UNREADABLE,
-    // The map allows reading, yet a page may still fault (a file mapping past
-    // its file's end, some kernel pages). A fault holds for its whole page.
+    // The map allows some access, yet a page may still fault (a file mapping
+    // past its file's end, write-only pages, some kernel pages). A fault holds
+    // for its whole page.
     READABLE,
     // Unmapped, but a read may grow the mapping just above down to it (a stack).
     // When an address faults, so does every lower address of the range.
@@ -29,14 +30,46 @@ struct MapRange {
     MapAccess access;
 };
 
-struct MemoryMap {
-    // The whole address space in increasing order, without gaps or overlaps.
-    std::vector<MapRange> ranges;
-    // Faults come per page of this size.
-    Address pageSize;
+// Where the map comes from, in the order the scan tries them: each that fails
+// gives way to the next.
+enum class MapSource {
+    QUERY,      // the kernel answers about one address at a time
+    MAPS_FILE,  // the whole map, read in one pass into storage sized once
+    NONE,       // no map: the scan probes block by block
 };
 
-// Reads the map afresh; false when it cannot be read. Nothing is allocated
-// between reading the map and returning, so it still holds for the caller's
-// probes as long as the caller allocates nothing either.
-bool readMemoryMap(MemoryMap& map);
+// How the scan asks the map. Nothing here allocates: what a lookup needs is
+// sized once, before the browser's first frame.
+struct MapLookup {
+    // The range that holds `a`: all of it, or at least its part from `a` on in
+    // `direction`. False when the map cannot be read after all.
+    bool (*rangeAt)(const void* context, Address a, int direction, MapRange& range);
+    const void* context;
+    // Faults come per page of this size.
+    Address pageSize;
+    // A stack grows by at most this much in one step without the kernel asking
+    // whether memory is left for it; further growth can succeed in small steps
+    // where one step would fail, so it is tried where its effects do not stay.
+    Address growthStep;
+};
+
+// The lookup from `first` on; false when no map can be read. A lookup that
+// succeeds must be closed.
+bool openMapLookup(MapLookup& lookup, MapSource first);
+void closeMapLookup(MapLookup& lookup);
+
+// A read at `address` whose effects (a grown stack) do not stay in the
+// process: made in a copy of it. Where no copy can be made, the read is made
+// here.
+bool readsElsewhere(Address address);
+
+// The whole map at once, from address 0 to the top: for tests and benchmarks,
+// which may allocate.
+struct MemoryMap {
+    std::vector<MapRange> ranges;  // in increasing order, without gaps or overlaps
+    Address pageSize;
+};
+bool readMemoryMap(MemoryMap& map, MapSource first = MapSource::QUERY);
+
+// A lookup over a whole map held in memory; it lives as long as `map`.
+MapLookup lookupIn(const MemoryMap& map);

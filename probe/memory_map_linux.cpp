@@ -1,210 +1,240 @@
-// Linux only (it reads /proc): the memory map, from /proc/self/smaps, whose
-// VmFlags tell which mappings grow down. Where only /proc/self/maps can be
-// read, [stack] is taken to be the one mapping that does. Reading uses a fixed
-// buffer and the ranges' reserved room only, so the heap does not move while
-// the map is read.
+// Linux: the map from the PROCMAP_QUERY question on /proc/self/maps, which
+// answers for one address at a time (Linux 6.11 on); where the kernel refuses
+// it, the listing in the same file, read once into static storage. Neither
+// allocates, so the map holds for the probes made after it.
 
 #include "probe/memory_map.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/sysinfo.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstddef>
-#include <limits>
-#include <string_view>
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdint>
+
+#include "probe/guard.h"
+#include "probe/map_ranges.h"
+#include "probe/maps_file.h"
 
 namespace {
 
-constexpr Address TOP = std::numeric_limits<Address>::max();
+constexpr Address TOP = ~Address{0};
 
-struct LineReader {
+// The kernel's question and answer, laid out as its interface defines them
+// (older system headers lack it).
+struct procmap_query {
+    std::uint64_t size;
+    std::uint64_t query_flags;
+    std::uint64_t query_addr;
+    std::uint64_t vma_start;
+    std::uint64_t vma_end;
+    std::uint64_t vma_flags;
+    std::uint64_t vma_page_size;
+    std::uint64_t vma_offset;
+    std::uint64_t inode;
+    std::uint32_t dev_major;
+    std::uint32_t dev_minor;
+    std::uint32_t vma_name_size;
+    std::uint32_t build_id_size;
+    std::uint64_t vma_name_addr;
+    std::uint64_t build_id_addr;
+};
+static_assert(sizeof(procmap_query) == 104);
+
+constexpr unsigned long PROCMAP_QUERY = _IOWR('f', 17, procmap_query);
+#if defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || defined(__arm__) || defined(__riscv) || \
+    defined(__s390x__)
+static_assert(PROCMAP_QUERY == 0xC0686611);
+#endif
+// VM_READ, VM_WRITE, VM_EXEC: not whether a load succeeds (write-only and
+// execute-only pages may read), only that the mapping is not inaccessible.
+constexpr std::uint64_t QUERY_ACCESS = 0x1 | 0x2 | 0x4;
+constexpr std::uint64_t QUERY_COVERING_OR_NEXT = 0x10;
+
+// Pages the kernel lists but keeps outside the process's mappings, so the
+// question does not find them.
+#if defined(__x86_64__) && !defined(__ILP32__)
+constexpr MapEntry OUTSIDE = {0xffff'ffff'ff60'0000, 0xffff'ffff'ff60'0fff, true};  // [vsyscall]
+constexpr bool HAS_OUTSIDE = true;
+#else
+constexpr MapEntry OUTSIDE = {0, 0, false};
+constexpr bool HAS_OUTSIDE = false;
+#endif
+
+// Linux on arm64 always lets user space tag the top byte of an address.
+#if defined(__aarch64__)
+constexpr Address IGNORED_BITS = Address{0xff} << 56;
+#else
+constexpr Address IGNORED_BITS = 0;
+#endif
+
+// The listing's room: the kernel's usual ceiling on mappings (vm.max_map_count),
+// and [vsyscall]. Static, so it is there before the first scan.
+constexpr std::size_t MAX_MAPPINGS = 65536 + 64;
+MapEntry listed[MAX_MAPPINGS];
+std::array<char, 8192> chunk;
+
+// The one scan's map: there is one thread, and a scan does not nest.
+struct LinuxMap {
     int fd;
-    char buf[8192];
-    std::size_t begin;
-    std::size_t end;
-    bool eof;
+    MapSource source;
+    std::size_t count;  // of `listed`, for MAPS_FILE
+    Mappings mappings;
 };
+LinuxMap current;
 
-// The next line without its newline; a line longer than the buffer is cut
-// short (only its start matters here). False at the end of the file.
-bool nextLine(LineReader& in, std::string_view& line)
+long readFd(void* context, char* buffer, std::size_t size)
 {
-    for (;;) {
-        for (std::size_t i = in.begin; i < in.end; ++i) {
-            if (in.buf[i] == '\n') {
-                line = std::string_view(in.buf + in.begin, i - in.begin);
-                in.begin = i + 1;
-                return true;
-            }
-        }
-        if (in.eof) {
-            line = std::string_view(in.buf + in.begin, in.end - in.begin);
-            in.begin = in.end;
-            return !line.empty();
-        }
-        if (in.begin == 0 && in.end == sizeof in.buf) {
-            line = std::string_view(in.buf, in.end);  // over-long: hand out its start, drop the rest
-            in.begin = in.end;
-            for (char c = 0; c != '\n';) {
-                const ssize_t n = ::read(in.fd, &c, 1);
-                if (n <= 0)
-                    break;
-            }
-            return true;
-        }
-        std::size_t kept = in.end - in.begin;
-        for (std::size_t i = 0; i < kept; ++i)
-            in.buf[i] = in.buf[in.begin + i];
-        in.begin = 0;
-        in.end = kept;
-        const ssize_t n = ::read(in.fd, in.buf + in.end, sizeof in.buf - in.end);
-        if (n <= 0)
-            in.eof = true;
-        else
-            in.end += static_cast<std::size_t>(n);
-    }
+    return ::read(*static_cast<int*>(context), buffer, size);
 }
 
-// One mapping as a header line of the map describes it.
-struct Mapping {
-    Address first;
-    Address last;
-    bool accessible;  // any of read, write, execute: a read may succeed
-    bool growsDown;
-};
-
-bool parseHex(std::string_view& text, Address& value)
+bool readListing(LinuxMap& map)
 {
-    std::size_t i = 0;
-    value = 0;
-    for (; i < text.size() && i < 2 * sizeof(Address); ++i) {
-        const char c = text[i];
-        const unsigned digit = c >= '0' && c <= '9' ? unsigned(c - '0') : c >= 'a' && c <= 'f' ? unsigned(c - 'a' + 10) : 16u;
-        if (digit == 16)
-            break;
-        value = value << 4 | digit;
-    }
-    text.remove_prefix(i);
-    return i > 0;
-}
-
-bool parseMapping(std::string_view line, Mapping& m)
-{
-    Address end = 0;
-    if (!parseHex(line, m.first) || line.empty() || line[0] != '-')
+    if (::lseek(map.fd, 0, SEEK_SET) != 0)
         return false;
-    line.remove_prefix(1);
-    if (!parseHex(line, end) || end <= m.first || line.size() < 5 || line[0] != ' ')
-        return false;
-    m.last = end - 1;
-    const std::string_view perms = line.substr(1, 3);
-    m.accessible = perms != "---";
-    m.growsDown = line.ends_with(" [stack]");
-    return true;
+    const std::optional<std::size_t> count = readMapsListing(readFd, &map.fd, chunk, listed);
+    map.count = count.value_or(0);
+    return count.has_value();
 }
 
-struct Ranges {
-    std::vector<MapRange>& list;
-    bool full;  // a range did not fit in the reserved room
-};
-
-void add(Ranges& out, Address first, Address last, MapAccess access)
+// The first listed mapping that ends at or above `a`.
+const MapEntry* listedFrom(const LinuxMap& map, Address a)
 {
-    if (!out.list.empty()) {
-        MapRange& prev = out.list.back();
-        if (prev.access == access && access == MapAccess::UNREADABLE) {
-            prev.last = last;
-            return;
-        }
-    }
-    if (out.list.size() == out.list.capacity()) {
-        out.full = true;
-        return;
-    }
-    out.list.push_back({first, last, access});
+    const MapEntry* const begin = listed;
+    return std::lower_bound(begin, begin + map.count, a, [](const MapEntry& x, Address y) { return x.last < y; });
 }
 
-// The gap [first, m.first) below mapping `m`, then `m` itself. A read in the gap
-// can only succeed by growing `m` down, within the stack limit: the kernel
-// refuses growth that makes the mapping larger than `stackLimit`.
-void addMapping(Ranges& out, Address first, const Mapping& m, Address stackLimit, Address pageSize)
+Found fromListing(const LinuxMap& map, Address a, MapEntry& m)
 {
-    if (first < m.first) {
-        Address growFrom = m.first;
-        if (m.growsDown) {
-            const Address end = m.last + 1;  // a mapping never ends at the top
-            const Address lowest = stackLimit < end ? (end - stackLimit + pageSize - 1) & ~(pageSize - 1) : 0;
-            if (lowest < m.first)
-                growFrom = lowest > first ? lowest : first;
-        }
-        if (growFrom > first)
-            add(out, first, growFrom - 1, MapAccess::UNREADABLE);
-        if (growFrom < m.first)
-            add(out, growFrom, m.first - 1, MapAccess::GROWABLE);
-    }
-    add(out, m.first, m.last, m.accessible ? MapAccess::READABLE : MapAccess::UNREADABLE);
+    const MapEntry* const end = listed + map.count;
+    const MapEntry* const at = listedFrom(map, a);
+    if (at == end)
+        return Found::NONE;
+    m = *at;
+    return Found::YES;
 }
 
-enum class Outcome { DONE, FULL, FAILED };
-
-Outcome readFrom(const char* path, bool hasVmFlags, MemoryMap& map, Address stackLimit)
+Found belowInListing(const void*, Address a, MapEntry& m)
 {
-    LineReader in{};
-    in.fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (in.fd < 0)
-        return Outcome::FAILED;
-    map.ranges.clear();
-    Ranges out{map.ranges, false};
-    Address next = 0;  // the lowest address not yet covered
-    bool covered = false;  // the last mapping reached the top
-    Mapping pending{};
-    bool havePending = false;
-    bool sorted = true;
-    std::string_view line;
-    while (nextLine(in, line) && sorted) {
-        Mapping m{};
-        if (parseMapping(line, m)) {
-            if (havePending) {
-                addMapping(out, next, pending, stackLimit, map.pageSize);
-                next = pending.last + 1;
-                covered = pending.last == TOP;
-            }
-            sorted = !covered && m.first >= next;
-            pending = m;
-            pending.growsDown = pending.growsDown && !hasVmFlags;
-            havePending = true;
-        } else if (havePending && hasVmFlags && line.starts_with("VmFlags:")) {
-            pending.growsDown = line.find(" gd") != std::string_view::npos;
-        }
+    const MapEntry* const at = listedFrom(current, a);
+    if (at == listed)
+        return Found::NONE;
+    m = *(at - 1);
+    return Found::YES;
+}
+
+Found ask(int fd, Address a, MapEntry& m)
+{
+    procmap_query q{};
+    q.size = sizeof q;
+    q.query_flags = QUERY_COVERING_OR_NEXT;
+    q.query_addr = a;
+    int result = 0;
+    do
+        result = ::ioctl(fd, PROCMAP_QUERY, &q);
+    while (result < 0 && errno == EINTR);
+    Found found = Found::YES;
+    if (result < 0)
+        found = errno == ENOENT ? Found::NONE : Found::FAILED;
+    else
+        m = {static_cast<Address>(q.vma_start), static_cast<Address>(q.vma_end - 1), (q.vma_flags & QUERY_ACCESS) != 0};
+    if (HAS_OUTSIDE && a <= OUTSIDE.last && (found == Found::NONE || (found == Found::YES && m.first > OUTSIDE.last))) {
+        m = OUTSIDE;
+        found = Found::YES;
     }
-    ::close(in.fd);
-    if (!sorted || !havePending)
-        return Outcome::FAILED;
-    addMapping(out, next, pending, stackLimit, map.pageSize);
-    if (pending.last != TOP)
-        add(out, pending.last + 1, TOP, MapAccess::UNREADABLE);
-    return out.full ? Outcome::FULL : Outcome::DONE;
+    return found;
+}
+
+// The listing takes over when the question fails: it is read once, and answers
+// from then on.
+bool fallBackToListing(LinuxMap& map)
+{
+    map.source = MapSource::MAPS_FILE;
+    map.mappings.below = belowInListing;
+    return readListing(map);
+}
+
+Found fromCurrent(const void*, Address a, MapEntry& m)
+{
+    if (current.source == MapSource::QUERY) {
+        const Found found = ask(current.fd, a, m);
+        if (found != Found::FAILED || !fallBackToListing(current))
+            return found;
+    }
+    return fromListing(current, a, m);
+}
+
+bool rangeAtCurrent(const void*, Address a, int direction, MapRange& range)
+{
+    return rangeFromMappings(current.mappings, a, direction, range);
+}
+
+Address stackLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_STACK, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= TOP)
+        return TOP;
+    return static_cast<Address>(limit.rlim_cur);
+}
+
+// Growth up to the memory and swap there are is never refused for want of
+// memory, whatever the kernel's overcommit policy.
+Address growthStep()
+{
+    struct sysinfo info {};
+    if (::sysinfo(&info) != 0)
+        return 0;
+    const std::uint64_t units = std::uint64_t{info.totalram} + info.totalswap;
+    const std::uint64_t bytes = units * std::max<std::uint64_t>(info.mem_unit, 1);
+    return bytes >= TOP ? TOP : static_cast<Address>(bytes);
 }
 
 }  // namespace
 
-bool readMemoryMap(MemoryMap& map)
+bool openMapLookup(MapLookup& lookup, MapSource first)
 {
-    map.pageSize = static_cast<Address>(::sysconf(_SC_PAGESIZE));
-    struct rlimit limit {};
-    Address stackLimit = TOP;
-    if (::getrlimit(RLIMIT_STACK, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
-        stackLimit = limit.rlim_cur < TOP ? static_cast<Address>(limit.rlim_cur) : TOP;
-    if (map.ranges.capacity() < 256)
-        map.ranges.reserve(256);
-    for (;;) {
-        Outcome outcome = readFrom("/proc/self/smaps", true, map, stackLimit);
-        if (outcome == Outcome::FAILED)
-            outcome = readFrom("/proc/self/maps", false, map, stackLimit);
-        if (outcome != Outcome::FULL)
-            return outcome == Outcome::DONE;
-        // Room first, then the map again: the allocation may itself have changed it.
-        map.ranges.reserve(map.ranges.capacity() * 2);
+    if (first == MapSource::NONE)
+        return false;
+    const Address pageSize = static_cast<Address>(::sysconf(_SC_PAGESIZE));
+    int fd = -1;
+    do
+        fd = ::open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return false;
+    current = {fd, first, 0, {fromCurrent, nullptr, &current, pageSize, stackLimit(), IGNORED_BITS}};
+    MapEntry m{};
+    const bool ok = first == MapSource::QUERY ? fromCurrent(&current, 0, m) != Found::FAILED : fallBackToListing(current);
+    if (!ok) {
+        ::close(fd);
+        return false;
     }
+    lookup = {rangeAtCurrent, &current, pageSize, growthStep()};
+    return true;
+}
+
+void closeMapLookup(MapLookup&)
+{
+    ::close(current.fd);  // not retried: Linux frees the descriptor even when interrupted
+    current.fd = -1;
+}
+
+bool readsElsewhere(Address address)
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(readByteGuarded(address) ? 0 : 1);
+    if (child < 0)
+        return readByteGuarded(address).has_value();
+    int status = 0;
+    pid_t waited = 0;
+    do
+        waited = ::waitpid(child, &status, 0);
+    while (waited < 0 && errno == EINTR);
+    return waited == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }

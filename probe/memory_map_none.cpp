@@ -3,7 +3,16 @@
 
 #include "probe/memory_map.h"
 
-bool readMemoryMap(MemoryMap&)
+#include "probe/guard.h"
+
+bool openMapLookup(MapLookup&, MapSource)
 {
     return false;
+}
+
+void closeMapLookup(MapLookup&) {}
+
+bool readsElsewhere(Address address)
+{
+    return readByteGuarded(address).has_value();
 }

@@ -2,19 +2,26 @@
 // read: free and reserved memory cannot, nor pages without access, nor anything
 // above the highest address a process can own. Guard pages are readable once
 // their first touch has lifted the guard (or, on a thread's stack, grown it).
-// Reading uses the ranges' reserved room only, so the heap does not move while
-// the map is read.
+// The map is read whole into static storage, so the heap is not touched.
 
 #include "probe/memory_map.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-#include <limits>
+#include <algorithm>
+
+#include "probe/guard.h"
 
 namespace {
 
-constexpr Address TOP = std::numeric_limits<Address>::max();
+constexpr Address TOP = ~Address{0};
+
+// Far more regions than a process of this size has; a map that does not fit
+// is not used, and the scan walks block by block.
+constexpr std::size_t MAX_RANGES = 16384;
+MapRange ranges[MAX_RANGES];
+std::size_t rangeCount;
 
 MapAccess accessOf(const MEMORY_BASIC_INFORMATION& region)
 {
@@ -27,22 +34,22 @@ MapAccess accessOf(const MEMORY_BASIC_INFORMATION& region)
     return MapAccess::READABLE;
 }
 
-// False when the range did not fit in the reserved room.
-bool add(std::vector<MapRange>& ranges, Address first, Address last, MapAccess access)
+// False when the range did not fit.
+bool add(Address first, Address last, MapAccess access)
 {
-    if (!ranges.empty() && access == MapAccess::UNREADABLE && ranges.back().access == access) {
-        ranges.back().last = last;
+    if (rangeCount > 0 && access == MapAccess::UNREADABLE && ranges[rangeCount - 1].access == access) {
+        ranges[rangeCount - 1].last = last;
         return true;
     }
-    if (ranges.size() == ranges.capacity())
+    if (rangeCount == MAX_RANGES)
         return false;
-    ranges.push_back({first, last, access});
+    ranges[rangeCount++] = {first, last, access};
     return true;
 }
 
-bool readInto(std::vector<MapRange>& ranges, Address highest)
+bool readAll(Address highest)
 {
-    ranges.clear();
+    rangeCount = 0;
     Address next = 0;  // the lowest address not yet covered
     while (next <= highest) {
         MEMORY_BASIC_INFORMATION region{};
@@ -51,26 +58,41 @@ bool readInto(std::vector<MapRange>& ranges, Address highest)
         const Address end = reinterpret_cast<Address>(region.BaseAddress) + region.RegionSize;
         if (end <= next)
             break;
-        if (!add(ranges, next, end - 1, accessOf(region)))
+        if (!add(next, end - 1, accessOf(region)))
             return false;
         next = end;
     }
-    return add(ranges, next, TOP, MapAccess::UNREADABLE);
+    return add(next, TOP, MapAccess::UNREADABLE);
+}
+
+bool rangeInStorage(const void*, Address a, int, MapRange& range)
+{
+    const MapRange* const begin = ranges;
+    const MapRange* const after =
+        std::upper_bound(begin, begin + rangeCount, a, [](Address x, const MapRange& r) { return x < r.first; });
+    if (after == begin)
+        return false;
+    range = *(after - 1);
+    return a <= range.last;
 }
 
 }  // namespace
 
-bool readMemoryMap(MemoryMap& map)
+bool openMapLookup(MapLookup& lookup, MapSource first)
 {
+    if (first == MapSource::NONE)
+        return false;
     SYSTEM_INFO system{};
     GetSystemInfo(&system);
-    map.pageSize = system.dwPageSize;
-    const Address highest = reinterpret_cast<Address>(system.lpMaximumApplicationAddress);
-    if (map.ranges.capacity() < 256)
-        map.ranges.reserve(256);
-    while (!readInto(map.ranges, highest)) {
-        // Room first, then the map again: the allocation may itself have changed it.
-        map.ranges.reserve(map.ranges.capacity() * 2);
-    }
+    if (!readAll(reinterpret_cast<Address>(system.lpMaximumApplicationAddress)))
+        return false;
+    lookup = {rangeInStorage, nullptr, system.dwPageSize, TOP};
     return true;
+}
+
+void closeMapLookup(MapLookup&) {}
+
+bool readsElsewhere(Address address)
+{
+    return readByteGuarded(address).has_value();
 }

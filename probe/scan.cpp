@@ -26,18 +26,12 @@ Address advance(Address p, Address count, int direction)
     return direction > 0 ? p + distance : p - distance;
 }
 
-const MapRange& rangeAt(const MemoryMap& map, Address p)
-{
-    const auto after = std::upper_bound(map.ranges.begin(), map.ranges.end(), p,
-                                        [](Address a, const MapRange& r) { return a < r.first; });
-    return *(after - 1);
-}
-
 // The walk through a range the map calls readable: the first candidate of each
 // page is probed, and a fault passes over the rest of its page.
-bool walkReadable(const MemoryMap& map, const MapRange& r, Address& p, int direction, const Readable& readable)
+bool walkReadable(Address pageSize, const MapRange& r, Address& p, int direction, const Readable& readable,
+                  std::uint64_t& passed)
 {
-    const Address pageMask = map.pageSize - 1;
+    const Address pageMask = pageSize - 1;
     for (Address left = candidatesIn(p, r.first, r.last, direction); left > 0;) {
         if (readable(p))
             return true;
@@ -46,49 +40,61 @@ bool walkReadable(const MemoryMap& map, const MapRange& r, Address& p, int direc
         const Address inPage = candidatesIn(p, pageFirst, pageLast, direction);
         p = advance(p, inPage, direction);
         left -= inPage;
+        passed += inPage;
     }
     return false;
 }
 
-// The walk through the growth range below a stack. Reads there succeed from
-// some address up to the stack and fault below it, so walking down the first
-// fault ends the range, and walking up the lowest readable candidate is found
-// by halving. Every success grows the stack only as far as the literal walk
-// would end up growing it: down to the answer.
-bool walkGrowable(const MapRange& r, Address& p, int direction, const Readable& readable)
+// The walk through a gap below a mapping, where a stack may grow. Reads there
+// succeed from some address up to the mapping and fault below it: going down,
+// the first fault ends the range; going up, a fault at the range's top
+// candidate does, and else the lowest readable candidate is found by halving.
+// Every success grows the stack no further than the literal walk would: down
+// to the answer. Growth larger than `growthStep` may fail in one step where
+// smaller steps succeed, so there the probes are made elsewhere and only the
+// answer is read here.
+bool walkGrowable(const MapLookup& lookup, const MapRange& r, Address& p, int direction, const Readable& readable,
+                  const Readable& readsElsewhere, std::uint64_t& passed)
 {
     const Address count = candidatesIn(p, r.first, r.last, direction);
+    const Address lowest = direction > 0 ? p : advance(p, count - 1, direction);
+    const bool elsewhere = r.last - lowest >= lookup.growthStep;
+    const auto probe = [&](Address a) { return elsewhere ? readsElsewhere(a) : readable(a); };
+    std::optional<Address> answer;
     if (direction < 0) {
-        if (readable(p))
-            return true;
-    } else {
+        if (probe(p))
+            answer = p;
+    } else if (probe(advance(p, count - 1, direction))) {
         Address low = 0;
-        Address high = count;  // the lowest readable candidate's index lies in [low, high]
+        Address high = count - 1;  // the lowest readable candidate's index lies in [low, high]
         while (low < high) {
             const Address mid = low + (high - low) / 2;
-            if (readable(advance(p, mid, direction)))
+            if (probe(advance(p, mid, direction)))
                 high = mid;
             else
                 low = mid + 1;
         }
-        if (low < count) {
-            p = advance(p, low, direction);
-            return true;
-        }
+        answer = advance(p, low, direction);
+    }
+    if (answer && (!elsewhere || readable(*answer))) {
+        p = *answer;
+        return true;
     }
     p = advance(p, count, direction);
+    passed += count;
     return false;
 }
 
 // The walk through guard pages: a fault says nothing about the next read, so
 // every candidate is probed, as the literal walk does. A page's second read
 // succeeds, so this ends within the first page or two it touches.
-bool walkEach(const MapRange& r, Address& p, int direction, const Readable& readable)
+bool walkEach(const MapRange& r, Address& p, int direction, const Readable& readable, std::uint64_t& passed)
 {
     for (Address left = candidatesIn(p, r.first, r.last, direction); left > 0; --left) {
         if (readable(p))
             return true;
         p = advance(p, 1, direction);
+        ++passed;
     }
     return false;
 }
@@ -100,33 +106,38 @@ bool readsWithoutFault(Address address)
 
 }  // namespace
 
-Address walkOverMap(const MemoryMap& map, Address start, int direction, const Readable& readable)
+std::optional<Address> walkOverMap(const MapLookup& lookup, Address start, int direction, const Readable& readable,
+                                   const Readable& readsElsewhere)
 {
-    // One partial lap and one whole lap probe every page at least once (a page
-    // is longer than the step), so a walk that goes on longer finds nothing.
-    const std::size_t maxRanges = 3 * map.ranges.size() + 3;
+    // One lap of candidates probes every page at least once (a page is longer
+    // than the step), so a walk that goes on for two finds nothing.
+    const std::uint64_t lap = std::uint64_t{~Address{0} / STEP} + 1;
     Address p = start;
-    for (std::size_t visited = 0; visited < maxRanges; ++visited) {
-        const MapRange& r = rangeAt(map, p);
+    for (std::uint64_t passed = 0; passed < 2 * lap;) {
+        MapRange r{};
+        if (!lookup.rangeAt(lookup.context, p, direction, r) || p < r.first || p > r.last)
+            return std::nullopt;
+        bool found = false;
         switch (r.access) {
-        case MapAccess::UNREADABLE:
-            p = advance(p, candidatesIn(p, r.first, r.last, direction), direction);
-            break;
-        case MapAccess::READABLE:
-            if (walkReadable(map, r, p, direction, readable))
-                return p;
-            break;
-        case MapAccess::GROWABLE:
-            if (walkGrowable(r, p, direction, readable))
-                return p;
-            break;
-        case MapAccess::GUARDED:
-            if (walkEach(r, p, direction, readable))
-                return p;
+        case MapAccess::UNREADABLE: {
+            const Address count = candidatesIn(p, r.first, r.last, direction);
+            p = advance(p, count, direction);
+            passed += count;
             break;
         }
+        case MapAccess::READABLE: found = walkReadable(lookup.pageSize, r, p, direction, readable, passed); break;
+        case MapAccess::GROWABLE: found = walkGrowable(lookup, r, p, direction, readable, readsElsewhere, passed); break;
+        case MapAccess::GUARDED: found = walkEach(r, p, direction, readable, passed); break;
+        }
+        if (found)
+            return p;
     }
     return start;
+}
+
+Address walkOverMap(const MemoryMap& map, Address start, int direction, const Readable& readable)
+{
+    return walkOverMap(lookupIn(map), start, direction, readable, readable).value_or(start);
 }
 
 Address walkBlockByBlock(Address start, int direction, std::uint64_t maxCandidates)
@@ -139,18 +150,29 @@ Address walkBlockByBlock(Address start, int direction, std::uint64_t maxCandidat
     return start;
 }
 
+std::optional<Address> scanWith(Address start, int direction, MapSource first)
+{
+    MapLookup lookup{};
+    if (openMapLookup(lookup, first)) {
+        const std::optional<Address> found = walkOverMap(lookup, start, direction, readsWithoutFault, readsElsewhere);
+        closeMapLookup(lookup);
+        if (found)
+            return found;
+    }
+    const Address found = walkBlockByBlock(start, direction, BLOCK_BY_BLOCK_LIMIT);
+    // The walk returns `start` both when it reads and when the walk gave up.
+    if (found == start && !readsWithoutFault(start))
+        return std::nullopt;
+    return found;
+}
+
 Address scanForReadable(Address start, int direction)
 {
     std::cout << "\nScanning for accessible memory, this may take... forever....." << std::flush;
-    MemoryMap map{};
-    if (!readMemoryMap(map)) {
-        const Address found = walkBlockByBlock(start, direction, BLOCK_BY_BLOCK_LIMIT);
-        // The walk returns `start` both when it reads and when the walk gave up.
-        if (found == start && !readsWithoutFault(start)) {
-            std::cout << "\nNo readable block found; the view stays where it was.\n";
-            pauseForKey();
-        }
-        return found;
+    const std::optional<Address> found = scanWith(start, direction, MapSource::QUERY);
+    if (!found) {
+        std::cout << "\nNo readable block found; the view stays where it was.\n";
+        pauseForKey();
     }
-    return walkOverMap(map, start, direction, readsWithoutFault);
+    return found.value_or(start);
 }

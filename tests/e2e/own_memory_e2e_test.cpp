@@ -98,8 +98,7 @@ void expectNoHeapCalls(const KeyKind& kind)
 TEST(NoHeapAfterStart, Paging) { expectNoHeapCalls(PAGING); }
 TEST(NoHeapAfterStart, Moving) { expectNoHeapCalls(MOVING); }
 TEST(NoHeapAfterStart, Home) { expectNoHeapCalls(HOME_KEY); }
-// Waits for the scan's own files to stop allocating.
-TEST(NoHeapAfterStart, DISABLED_ScanningEitherWay) { expectNoHeapCalls(SCANNING); }
+TEST(NoHeapAfterStart, ScanningEitherWay) { expectNoHeapCalls(SCANNING); }
 TEST(NoHeapAfterStart, WritingAValue) { expectNoHeapCalls(WRITING); }
 TEST(NoHeapAfterStart, InvalidEntryAndItsPause) { expectNoHeapCalls(INVALID); }
 TEST(NoHeapAfterStart, UnreadableBlockAndFailedWrite) { expectNoHeapCalls(UNREADABLE); }
@@ -138,14 +137,11 @@ void expectWorksWithASmallStack(const KeyKind& kind)
     play(*s, kind);
 }
 
-TEST(SmallStack, EveryKeyButTheScan)
+TEST(SmallStack, EveryKey)
 {
-    for (const KeyKind* kind : {&PAGING, &MOVING, &HOME_KEY, &WRITING, &INVALID, &UNREADABLE, &RESIZE})
+    for (const KeyKind* kind : {&PAGING, &MOVING, &HOME_KEY, &SCANNING, &WRITING, &INVALID, &UNREADABLE, &RESIZE})
         expectWorksWithASmallStack(*kind);
 }
-
-// Waits for the scan's map reader to keep its buffer off the stack.
-TEST(SmallStack, DISABLED_Scanning) { expectWorksWithASmallStack(SCANNING); }
 
 // Whatever the heap holds after the home block, the browser keeps going and
 // ends as it should: each of 0 and 255 into each byte after home, in a run of

@@ -4,7 +4,11 @@
 
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/sysinfo.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdlib>
 
 #include <gtest/gtest.h>
 
@@ -125,6 +129,64 @@ TEST(ScanGrowth, BelowTheMainStackAsFarAsTheStackLimit)
         // 7 MiB below, the stack reaches: the scan stays.
         EXPECT_EQ(scan(end - 7 * MIB - phase, -1), end - 7 * MIB - phase);
     }
+}
+
+// With no stack limit the kernel checks only each growth's own size, against
+// all the memory there is: probes that grew the stack in steps would take it
+// far below where the literal walk's one growth can reach. The layout is made
+// when the program starts, so the test runs itself afresh without the limit.
+TEST(ScanGrowth, WithoutAStackLimitTheAnswerAndTheStackAreTheLiteralWalks)
+{
+    if (std::getenv("GLEANHEX_UNLIMITED_STACK") == nullptr) {
+        rlimit limit{};
+        ASSERT_EQ(::getrlimit(RLIMIT_STACK, &limit), 0);
+        if (limit.rlim_max != RLIM_INFINITY)
+            GTEST_SKIP() << "the stack limit cannot be lifted";
+        const pid_t child = ::fork();
+        if (child == 0) {
+            limit.rlim_cur = RLIM_INFINITY;
+            ::setrlimit(RLIMIT_STACK, &limit);
+            ::setenv("GLEANHEX_UNLIMITED_STACK", "1", 1);
+            ::execl("/proc/self/exe", "probe_test", "--gtest_brief=1",
+                    "--gtest_filter=ScanGrowth.WithoutAStackLimit*", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+        return;
+    }
+    struct sysinfo info {};
+    ASSERT_EQ(::sysinfo(&info), 0);
+    const auto memory = static_cast<Address>((std::uint64_t{info.totalram} + info.totalswap) * info.mem_unit);
+    const std::vector<Mapping> lines = mappingsOf(::getpid());
+    std::size_t i = 0;
+    while (i < lines.size() && lines[i].name != "[stack]")
+        ++i;
+    ASSERT_LT(i, lines.size());
+    const auto stackFirst = static_cast<Address>(lines[i].start);
+    // Just below where one growth is refused: the literal walk's answer lies
+    // 8 MiB up from here.
+    const Address start = stackFirst - memory - 8 * MIB - 77;
+    if (i > 0 && lines[i - 1].end + 2 * MIB > start)
+        GTEST_SKIP() << "a mapping lies close below the stack";
+    const std::uint64_t bound = candidatesTo(start, stackFirst, +1);
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t walker = ::fork();
+    if (walker == 0) {
+        const Address walked[2] = {literalWalk(start, +1, bound).value_or(0), mappingStartAt(stackFirst)};
+        ::_exit(::write(out[1], walked, sizeof walked) == sizeof walked ? 0 : 1);
+    }
+    Address walked[2] = {};
+    ASSERT_EQ(::read(out[0], walked, sizeof walked), static_cast<ssize_t>(sizeof walked));
+    ::waitpid(walker, nullptr, 0);
+    ::close(out[0]);
+    ::close(out[1]);
+    ASSERT_NE(walked[0], 0u) << "the literal walk found nothing";
+    EXPECT_GT(walked[0], start + 4 * MIB) << "one growth of all the memory there is succeeded";
+    EXPECT_EQ(scan(start, +1), walked[0]) << std::hex << "from " << start;
+    EXPECT_EQ(mappingStartAt(stackFirst), walked[1]);
 }
 
 }  // namespace

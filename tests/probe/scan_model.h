@@ -11,6 +11,7 @@
 #include <set>
 #include <vector>
 
+#include "probe/map_ranges.h"
 #include "probe/scan.h"
 #include "support/constants.h"
 #include "support/literal_walk.h"
@@ -36,6 +37,9 @@ struct ModelMemory {
     Span growth{1, 0};
     Address growFrom = 0;
     Address grownTo = TOP;
+    // The kernel refuses one growth larger than this (all the memory there
+    // is), though smaller ones may add up to more.
+    Address maxStep = TOP;
     std::set<Address> lifted;  // guard pages read so far
     std::uint64_t probes = 0;
 
@@ -47,7 +51,8 @@ struct ModelMemory {
             if (a >= s.first && a <= s.last)
                 return !s.guarded || !lifted.insert(page).second;
         }
-        if (a >= growth.first && a <= growth.last && a >= growFrom) {
+        const Address bottom = std::min(grownTo, growth.last + 1);
+        if (a >= growth.first && a <= growth.last && a >= growFrom && (page >= bottom || bottom - page <= maxStep)) {
             grownTo = std::min(grownTo, page);
             return true;
         }
@@ -74,20 +79,80 @@ inline MemoryMap mapOf(const std::vector<MapRange>& named)
     return map;
 }
 
+// Mappings as the kernel lists them, answering as its question does: the one
+// that holds an address, or else the next. Counts the questions.
+struct ModelMappings {
+    std::vector<MapEntry> list;
+    mutable std::uint64_t questions = 0;
+
+    static Found from(const void* context, Address a, MapEntry& m)
+    {
+        const auto& self = *static_cast<const ModelMappings*>(context);
+        ++self.questions;
+        const auto at = std::lower_bound(self.list.begin(), self.list.end(), a,
+                                         [](const MapEntry& x, Address y) { return x.last < y; });
+        if (at == self.list.end())
+            return Found::NONE;
+        m = *at;
+        return Found::YES;
+    }
+    // The listing's direct answer, where the question has none.
+    static Found below(const void* context, Address a, MapEntry& m)
+    {
+        const auto& self = *static_cast<const ModelMappings*>(context);
+        const auto at = std::lower_bound(self.list.begin(), self.list.end(), a,
+                                         [](const MapEntry& x, Address y) { return x.last < y; });
+        if (at == self.list.begin())
+            return Found::NONE;
+        m = *(at - 1);
+        return Found::YES;
+    }
+    Mappings asked(Address stackLimit = TOP, Address ignoredBits = 0) const
+    {
+        return {from, nullptr, this, MODEL_PAGE, stackLimit, ignoredBits};
+    }
+    Mappings listed(Address stackLimit = TOP, Address ignoredBits = 0) const
+    {
+        return {from, below, this, MODEL_PAGE, stackLimit, ignoredBits};
+    }
+};
+
+inline MapLookup lookupOf(const Mappings& mappings, Address growthStep = TOP)
+{
+    const auto rangeAt = [](const void* context, Address a, int direction, MapRange& range) {
+        return rangeFromMappings(*static_cast<const Mappings*>(context), a, direction, range);
+    };
+    return {rangeAt, &mappings, MODEL_PAGE, growthStep};
+}
+
 // Runs the literal walk and the map-guided walk from fresh copies of `m` and
 // checks they agree: on the answer, how far the stack grew and which guards
-// went. Returns the map-guided walk's probe count.
-inline std::uint64_t expectSameWalk(const ModelMemory& m, const MemoryMap& map, Address start, int direction,
+// went. Probes elsewhere are made on a copy of the memory. Returns the
+// map-guided walk's probe count.
+inline std::uint64_t expectSameWalk(const ModelMemory& m, const MapLookup& lookup, Address start, int direction,
                                     std::uint64_t maxCandidates = 1'000'000)
 {
     ModelMemory literal = m;
     const std::optional<Address> expected =
         literalWalk(start, direction, maxCandidates, [&literal](Address a) { return literal.read(a); });
     ModelMemory guided = m;
-    const Address got = walkOverMap(map, start, direction, [&guided](Address a) { return guided.read(a); });
+    const Address got = walkOverMap(
+                            lookup, start, direction, [&guided](Address a) { return guided.read(a); },
+                            [&guided](Address a) {
+                                ModelMemory copy = guided;
+                                ++guided.probes;
+                                return copy.read(a);
+                            })
+                            .value_or(~start);
     EXPECT_TRUE(expected.has_value()) << "the literal walk did not end: the layout is wrong";
     EXPECT_EQ(got, expected.value_or(start)) << std::hex << "start " << start << " direction " << direction;
     EXPECT_EQ(guided.grownTo, literal.grownTo) << std::hex << "start " << start;
     EXPECT_EQ(guided.lifted, literal.lifted) << std::hex << "start " << start << " direction " << direction;
     return guided.probes;
+}
+
+inline std::uint64_t expectSameWalk(const ModelMemory& m, const MemoryMap& map, Address start, int direction,
+                                    std::uint64_t maxCandidates = 1'000'000)
+{
+    return expectSameWalk(m, lookupIn(map), start, direction, maxCandidates);
 }

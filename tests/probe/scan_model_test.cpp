@@ -3,9 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 #include <vector>
 
+#include "probe/maps_file.h"
 #include "scan_model.h"
 
 namespace {
@@ -139,6 +144,219 @@ TEST(ScanModel, NothingReadableAnywhereGivesTheStartBack)
     const MemoryMap faulting = mapOf({{BASE, BASE + 4 * MODEL_PAGE - 1, MapAccess::READABLE}});
     EXPECT_EQ(walkOverMap(faulting, BASE + 7, -1, read), BASE + 7);
     EXPECT_LE(m.probes, 100u);
+}
+
+}  // namespace
+
+namespace {
+
+// Mappings as a busy process has them: `count` of them, of every size from one
+// page up, inaccessible ones among them, with gaps of every size between.
+ModelMappings busyProcess(std::size_t count)
+{
+    ModelMappings ms;
+    Address next = BASE;
+    const std::size_t spread = sizeof(Address) > 4 ? 20 : 8;  // the whole layout fits in 32 bits
+    for (std::size_t i = 0; i < count; ++i) {
+        const Address pages = 1 + (i * 7) % 13;
+        const Address gap = i % 5 == 0 ? 0 : (i % 3 == 0 ? (Address{1} << (i % spread)) : 1);
+        next += gap * MODEL_PAGE;
+        ms.list.push_back({next, next + pages * MODEL_PAGE - 1, i % 4 != 3});
+        next += pages * MODEL_PAGE;
+    }
+    EXPECT_GT(next, BASE) << "the layout wrapped round the address space";
+    return ms;
+}
+
+TEST(ScanModel, TheQuestionFindsWhatTheListingSaysInFewQuestions)
+{
+    const ModelMappings ms = busyProcess(10'000);
+    const Mappings asked = ms.asked(64 * MODEL_PAGE);
+    const Mappings listed = ms.listed(64 * MODEL_PAGE);
+    std::vector<Address> at = {0, 1, BASE - 1, TOP, TOP - 5, ms.list.back().last + 1};
+    for (std::size_t i = 0; i < ms.list.size(); i += 37) {
+        const MapEntry& m = ms.list[i];
+        for (const Address a : {m.first - 1, m.first, m.last, m.last + 1, m.first - 200 * MODEL_PAGE, m.first - 3})
+            at.push_back(a);
+    }
+    std::uint64_t most = 0;
+    const auto questions = [&ms] { return ms.questions; };  // the lookups count them
+    for (const Address a : at) {
+        for (const int direction : {+1, -1}) {
+            MapRange got{};
+            MapRange expected{};
+            const std::uint64_t before = questions();
+            ASSERT_TRUE(rangeFromMappings(asked, a, direction, got));
+            most = std::max(most, questions() - before);
+            ASSERT_TRUE(rangeFromMappings(listed, a, direction, expected));
+            EXPECT_EQ(got.first, expected.first) << std::hex << a << " direction " << direction;
+            EXPECT_EQ(got.last, expected.last) << std::hex << a << " direction " << direction;
+            EXPECT_EQ(got.access, expected.access) << std::hex << a << " direction " << direction;
+            EXPECT_TRUE(got.first <= a && a <= got.last) << std::hex << a;
+        }
+    }
+    EXPECT_LE(most, 2 * sizeof(Address) * 8);
+}
+
+TEST(ScanModel, GapsBelowAccessibleMappingsMayGrowAsFarAsTheStackLimit)
+{
+    ModelMappings ms;
+    ms.list = {{BASE, BASE + MODEL_PAGE - 1, true},
+               {BASE + 100 * MODEL_PAGE, BASE + 103 * MODEL_PAGE - 1, true},
+               {BASE + 200 * MODEL_PAGE, BASE + 201 * MODEL_PAGE - 1, false},
+               {BASE + 300 * MODEL_PAGE, BASE + 301 * MODEL_PAGE - 1, true}};
+    const Mappings mappings = ms.asked(10 * MODEL_PAGE);
+    const auto rangeAt = [&mappings](Address a, int direction) {
+        MapRange r{};
+        EXPECT_TRUE(rangeFromMappings(mappings, a, direction, r));
+        return r;
+    };
+    // The mapping of three pages may grow seven more; the inaccessible one not at all.
+    EXPECT_EQ(rangeAt(BASE + 95 * MODEL_PAGE, -1).first, BASE + 93 * MODEL_PAGE);
+    EXPECT_EQ(rangeAt(BASE + 95 * MODEL_PAGE, -1).access, MapAccess::GROWABLE);
+    EXPECT_EQ(rangeAt(BASE + 92 * MODEL_PAGE, -1).first, BASE + MODEL_PAGE);
+    EXPECT_EQ(rangeAt(BASE + 150 * MODEL_PAGE, -1).access, MapAccess::UNREADABLE);
+
+    // Only the gap below the stack grows; every other one is probed once and passed.
+    ModelMemory m;
+    m.reads = {{BASE, BASE + MODEL_PAGE - 1}, {BASE + 100 * MODEL_PAGE, BASE + 103 * MODEL_PAGE - 1},
+               {BASE + 300 * MODEL_PAGE, BASE + 301 * MODEL_PAGE - 1}};
+    m.growth = {BASE + 93 * MODEL_PAGE, BASE + 100 * MODEL_PAGE - 1};
+    m.growFrom = BASE + 96 * MODEL_PAGE;
+    for (Address phase = 0; phase < BLOCK_BYTES; phase += 19) {
+        EXPECT_LE(expectSameWalk(m, lookupOf(mappings), BASE + 2 * MODEL_PAGE + phase, +1), 9u);
+        EXPECT_LE(expectSameWalk(m, lookupOf(mappings), BASE + 98 * MODEL_PAGE + phase, -1), 1u);
+        EXPECT_LE(expectSameWalk(m, lookupOf(mappings), BASE + 95 * MODEL_PAGE + phase, -1), 2u);
+        EXPECT_LE(expectSameWalk(m, lookupOf(mappings), BASE + 250 * MODEL_PAGE + phase, +1), 2u);
+        EXPECT_LE(expectSameWalk(m, lookupOf(mappings), BASE + 250 * MODEL_PAGE + phase, -1), 2u);
+    }
+}
+
+TEST(ScanModel, GrowthTheKernelChecksStepByStepEndsWhereTheLiteralWalksDoes)
+{
+    // No stack limit: only the size of each single growth is checked. Probes
+    // that stayed would let the stack grow step by step far below the literal
+    // walk's one step.
+    const Address stackFirst = BASE + 4096 * MODEL_PAGE;
+    ModelMappings ms;
+    ms.list = {{BASE, BASE + MODEL_PAGE - 1, true}, {stackFirst, stackFirst + 8 * MODEL_PAGE - 1, true}};
+    ModelMemory m;
+    m.reads = {{BASE, BASE + MODEL_PAGE - 1}, {stackFirst, stackFirst + 8 * MODEL_PAGE - 1}};
+    m.growth = {BASE + MODEL_PAGE, stackFirst - 1};
+    m.growFrom = BASE + 256 * MODEL_PAGE;  // the guard gap above the mapping below
+    m.maxStep = 100 * MODEL_PAGE;
+    const Mappings mappings = ms.asked();
+    for (Address phase = 0; phase < BLOCK_BYTES; phase += 23) {
+        for (const Address growthStep : {m.maxStep, 40 * MODEL_PAGE}) {
+            EXPECT_LE(expectSameWalk(m, lookupOf(mappings, growthStep), BASE + 2 * MODEL_PAGE + phase, +1), 80u);
+            EXPECT_LE(expectSameWalk(m, lookupOf(mappings, growthStep), BASE + 3000 * MODEL_PAGE + phase, +1), 80u);
+            expectSameWalk(m, lookupOf(mappings, growthStep), BASE + 4000 * MODEL_PAGE + phase, -1);
+            expectSameWalk(m, lookupOf(mappings, growthStep), BASE + 3900 * MODEL_PAGE + phase, -1);
+        }
+    }
+}
+
+#if UINTPTR_MAX > 0xffff'ffffU
+TEST(ScanModel, EveryTopByteWindowHoldsTheSameMap)
+{
+    // The processor ignores the top byte: each window reads as the one at 0.
+    constexpr Address IGNORED = Address{0xff} << 56;
+    constexpr Address WINDOW_TOP = ~IGNORED;
+    ModelMappings ms;
+    ms.list = {{0x1000, 0x1fff, true}, {BASE, BASE + MODEL_PAGE - 1, true},
+               {WINDOW_TOP - 2 * MODEL_PAGE + 1, WINDOW_TOP - MODEL_PAGE, true}};
+    const Mappings mappings = ms.asked(TOP, IGNORED);
+    for (const Address tag : {Address{0}, Address{1}, Address{0x5a}, Address{0xff}}) {
+        const Address window = tag << 56;
+        ModelMemory m;
+        for (Address t = 0; t < 256; ++t)
+            for (const MapEntry& x : ms.list)
+                m.reads.push_back({t << 56 | x.first, t << 56 | x.last});
+        for (Address phase = 0; phase < BLOCK_BYTES; phase += 29) {
+            EXPECT_LE(expectSameWalk(m, lookupOf(mappings), window + BASE + phase, +1), 2u);
+            EXPECT_LE(expectSameWalk(m, lookupOf(mappings), window + BASE - 5 * BLOCK_BYTES - phase, +1), 2u);
+            EXPECT_LE(expectSameWalk(m, lookupOf(mappings), window + BASE + 9 * BLOCK_BYTES + phase, -1), 2u);
+            // Across a window's top into the next one's bottom, and back.
+            EXPECT_LE(expectSameWalk(m, lookupOf(mappings), window + WINDOW_TOP - 40 * BLOCK_BYTES + phase, +1), 2u);
+            EXPECT_LE(expectSameWalk(m, lookupOf(mappings), window + 0x3000 + phase, -1), 2u);
+        }
+    }
+}
+#endif
+
+}  // namespace
+
+namespace {
+
+// A listing served a few bytes at a time, each read interrupted once first;
+// from `failAt` on, reads fail outright.
+struct Served {
+    std::string text;
+    std::size_t at = 0;
+    std::size_t piece = 7;
+    std::size_t failAt = std::string::npos;
+    bool interrupted = false;
+
+    static long read(void* context, char* buffer, std::size_t size)
+    {
+        auto& self = *static_cast<Served*>(context);
+        self.interrupted = !self.interrupted;
+        if (self.at >= self.failAt || self.interrupted) {
+            errno = self.at >= self.failAt ? EIO : EINTR;
+            return -1;
+        }
+        const std::size_t n = std::min({size, self.piece, self.text.size() - self.at});
+        self.text.copy(buffer, n, self.at);
+        self.at += n;
+        return static_cast<long>(n);
+    }
+};
+
+std::optional<std::size_t> readServed(Served& served, std::span<MapEntry> out)
+{
+    std::array<char, 64> chunk{};
+    return readMapsListing(Served::read, &served, chunk, out);
+}
+
+TEST(MapsListing, ReadWholeThroughInterruptionsWhateverTheLinesLength)
+{
+    Served served;
+    served.text = "10000-11000 r--p 00000000 08:01 12 /usr/bin/x\n"
+                  "11000-13000 ---p 00000000 00:00 0 \n"
+                  "13000-14000 -w-s 00000000 00:00 0 " + std::string(5000, 'n') + "\n"
+                  "zz-14000 r--p not a mapping\n"
+                  "7ff00000-7ff21000 rw-p 00000000 00:00 0                          [stack]";
+    std::vector<MapEntry> out(8);
+    const std::optional<std::size_t> count = readServed(served, out);
+    ASSERT_EQ(count, 4u);
+    EXPECT_EQ(out[0].first, 0x10000u);
+    EXPECT_EQ(out[0].last, 0x10fffu);
+    EXPECT_TRUE(out[0].accessible);
+    EXPECT_FALSE(out[1].accessible);
+    EXPECT_TRUE(out[2].accessible);
+    EXPECT_EQ(out[3].first, 0x7ff00000u);
+    EXPECT_EQ(out[3].last, 0x7ff20fffu);
+}
+
+TEST(MapsListing, AFailedReadTooManyMappingsOrDisorderGiveNoMap)
+{
+    std::string text;
+    for (int i = 1; i <= 100; ++i) {
+        char line[64];
+        std::snprintf(line, sizeof line, "%x-%x r--p 00000000 00:00 0\n", i * 0x2000, i * 0x2000 + 0x1000);
+        text += line;
+    }
+    std::vector<MapEntry> out(100);
+    Served whole{text};
+    EXPECT_EQ(readServed(whole, out), 100u);
+    Served failing{text};
+    failing.failAt = text.size() / 2;
+    EXPECT_EQ(readServed(failing, out), std::nullopt);
+    Served tooMany{text};
+    EXPECT_EQ(readServed(tooMany, std::span<MapEntry>(out).first(99)), std::nullopt);
+    Served disordered{text + "1000-2000 r--p 00000000 00:00 0\n"};
+    std::vector<MapEntry> room(200);
+    EXPECT_EQ(readServed(disordered, room), std::nullopt);
 }
 
 }  // namespace

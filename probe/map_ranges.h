@@ -1,0 +1,33 @@
+#pragma once
+// The map's ranges around an address, from the mappings the kernel lists: a
+// mapping is readable or not by its access; the gap below an accessible one is
+// where a stack may grow (the kernel does not say which mappings grow down, so
+// a probe finds out); every other gap is unreadable.
+
+#include "probe/memory_map.h"
+
+struct MapEntry {
+    Address first;
+    Address last;
+    bool accessible;  // any of read, write, execute: a read may succeed
+};
+
+enum class Found { YES, NONE, FAILED };
+
+struct Mappings {
+    // The mapping that holds `a`, else the lowest one above it.
+    Found (*from)(const void* context, Address a, MapEntry& m);
+    // The highest mapping wholly below `a`; without it, found by asking `from`.
+    Found (*below)(const void* context, Address a, MapEntry& m);
+    const void* context;
+    Address pageSize;
+    // A stack is never larger than this.
+    Address stackLimit;
+    // Address bits the processor ignores: every value of them opens a window
+    // onto the same map, so each window is looked up as the one at 0.
+    Address ignoredBits;
+};
+
+// The range that holds `a`, as MapLookup::rangeAt gives it. False when a
+// question to the kernel failed.
+bool rangeFromMappings(const Mappings& mappings, Address a, int direction, MapRange& range);

@@ -1,0 +1,58 @@
+// The parts of the memory map every platform shares: a whole map held in
+// memory, and reading one whole through a lookup.
+
+#include "probe/memory_map.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr Address TOP = ~Address{0};
+
+bool rangeInMap(const void* context, Address a, int, MapRange& range)
+{
+    const auto& ranges = static_cast<const MemoryMap*>(context)->ranges;
+    const auto after = std::upper_bound(ranges.begin(), ranges.end(), a,
+                                        [](Address x, const MapRange& r) { return x < r.first; });
+    if (after == ranges.begin())
+        return false;
+    range = *(after - 1);
+    return a <= range.last;
+}
+
+}  // namespace
+
+MapLookup lookupIn(const MemoryMap& map)
+{
+    return {rangeInMap, &map, map.pageSize, TOP};
+}
+
+bool readMemoryMap(MemoryMap& map, MapSource first)
+{
+    MapLookup lookup{};
+    if (!openMapLookup(lookup, first))
+        return false;
+    map.pageSize = lookup.pageSize;
+    bool ok = true;
+    // Room first, then the map again: the allocation may itself have changed it.
+    for (std::size_t room = map.ranges.capacity();; room = map.ranges.capacity()) {
+        map.ranges.clear();
+        for (Address a = 0;;) {
+            MapRange r{};
+            ok = lookup.rangeAt(lookup.context, a, +1, r) && r.first <= a && r.last >= a;
+            if (!ok)
+                break;
+            if (!map.ranges.empty() && map.ranges.back().access == r.access && r.access == MapAccess::UNREADABLE)
+                map.ranges.back().last = r.last;
+            else
+                map.ranges.push_back({a, r.last, r.access});
+            if (r.last == TOP)
+                break;
+            a = r.last + 1;
+        }
+        if (!ok || map.ranges.capacity() == room)
+            break;
+    }
+    closeMapLookup(lookup);
+    return ok;
+}
