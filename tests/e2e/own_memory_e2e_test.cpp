@@ -3,7 +3,6 @@
 // program, and a small stack is enough for every key.
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -18,6 +17,7 @@
 #include "heap_counts.h"
 #include "support/e2e_support.h"
 #include "support/prompt_texts.h"
+#include "support/stack_limit.h"
 
 namespace {
 
@@ -104,25 +104,6 @@ TEST(NoHeapAfterStart, InvalidEntryAndItsPause) { expectNoHeapCalls(INVALID); }
 TEST(NoHeapAfterStart, UnreadableBlockAndFailedWrite) { expectNoHeapCalls(UNREADABLE); }
 TEST(NoHeapAfterStart, Resize) { expectNoHeapCalls(RESIZE); }
 
-// A smaller stack limit for this process while it lasts: for the program it
-// starts, from its start, and for this process within the stack it has already.
-class StackLimit {
-public:
-    explicit StackLimit(rlim_t bytes)
-    {
-        ::getrlimit(RLIMIT_STACK, &saved_);
-        rlimit small = saved_;
-        small.rlim_cur = bytes;
-        EXPECT_EQ(::setrlimit(RLIMIT_STACK, &small), 0);
-    }
-    ~StackLimit() { ::setrlimit(RLIMIT_STACK, &saved_); }
-    StackLimit(const StackLimit&) = delete;
-    StackLimit& operator=(const StackLimit&) = delete;
-
-private:
-    rlimit saved_{};
-};
-
 // No large buffer lives on the stack: every key works with 16 KiB of it.
 void expectWorksWithASmallStack(const KeyKind& kind)
 {
@@ -132,6 +113,7 @@ void expectWorksWithASmallStack(const KeyKind& kind)
     std::unique_ptr<PtySession> s;
     {
         const StackLimit limit(16 * 1024);
+        ASSERT_TRUE(limit.set());
         s = std::make_unique<PtySession>(SessionOptions{kind.args});
     }
     play(*s, kind);

@@ -16,30 +16,11 @@
 
 #include "scan_support.h"
 #include "support/proc_maps.h"
+#include "support/stack_limit.h"
 
 namespace {
 
 constexpr Address MIB = Address{1} << 20;
-
-// The soft stack limit set to `bytes` while it lives.
-class StackLimit {
-public:
-    explicit StackLimit(Address bytes)
-    {
-        ::getrlimit(RLIMIT_STACK, &saved_);
-        rlimit wanted = saved_;
-        wanted.rlim_cur = bytes;
-        set_ = (saved_.rlim_max == RLIM_INFINITY || saved_.rlim_max >= bytes) && ::setrlimit(RLIMIT_STACK, &wanted) == 0;
-    }
-    ~StackLimit() { ::setrlimit(RLIMIT_STACK, &saved_); }
-    StackLimit(const StackLimit&) = delete;
-    StackLimit& operator=(const StackLimit&) = delete;
-    bool set() const { return set_; }
-
-private:
-    rlimit saved_{};
-    bool set_ = false;
-};
 
 Address mappingStartAt(Address a)
 {
