@@ -21,9 +21,11 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <string>
 
@@ -71,6 +73,21 @@ void restoreAtExit()
 {
     std::cout.flush();
     restoreConsole();
+}
+
+// Output that cannot be written (a full disk, a closed handle, a pipe nobody
+// reads) ends the program: going on would report nothing as success.
+void flushOutput()
+{
+    errno = 0;
+    std::cout.flush();
+    if (!std::cout.bad())
+        return;
+    const int error = errno != 0 ? errno : EIO;
+    restoreConsole();
+    std::fprintf(stderr, "gleanhex: cannot write to standard output: %s\n", std::strerror(error));
+    std::fflush(stderr);
+    std::_Exit(1);
 }
 
 BOOL WINAPI onConsoleEvent(DWORD)
@@ -178,7 +195,7 @@ void beginConsole()
 
 void endConsole()
 {
-    std::cout.flush();
+    flushOutput();
     restoreConsole();
 }
 
@@ -193,7 +210,7 @@ void setTextAttribute(ConsoleHandle handle, unsigned char attr)
         return;
     // The attribute applies to what is written after the call: everything
     // buffered so far must reach the console under the old one.
-    std::cout.flush();
+    flushOutput();
     SetConsoleTextAttribute(static_cast<HANDLE>(handle), attr);
     shownAttr = attr;
 }
@@ -207,7 +224,7 @@ void clearScreen()
         clearedBefore = true;
         return;
     }
-    std::cout.flush();
+    flushOutput();
     const HANDLE h = stdOut();
     CONSOLE_SCREEN_BUFFER_INFO info{};
     if (!GetConsoleScreenBufferInfo(h, &info))
@@ -224,7 +241,8 @@ void clearScreen()
 
 void pauseForKey()
 {
-    std::cout << "Press any key to continue . . . " << std::flush;
+    std::cout << "Press any key to continue . . . ";
+    flushOutput();
     // An extended key is one press: its code goes with its lead byte.
     const int code = nextCode();
     if (code == EXTENDED_PREFIX || code == FUNCTION_PREFIX)
@@ -234,6 +252,6 @@ void pauseForKey()
 
 int readKey()
 {
-    std::cout.flush();
+    flushOutput();
     return nextCode();
 }

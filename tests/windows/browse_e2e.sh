@@ -197,6 +197,11 @@ out=$(printf '\xe0\x50x' | env LC_ALL=C.UTF-8 "${runner[@]}" "$exe" -mainframe 2
 out=$(env LC_ALL=C.UTF-8 "${runner[@]}" "$exe" </dev/null 2>&1)
 status=$?
 [[ $status == 0 && $out == *Goodbye* ]] || fail "with empty input: status $status, output: $out"
+# Output that cannot be written ends the program with status 1, and says why.
+errors=$(printf 'x' | env LC_ALL=C.UTF-8 "${runner[@]}" "$exe" -mainframe 2>&1 >/dev/full)
+status=$?
+[[ $status == 1 && $errors == 'gleanhex: cannot write to standard output: '* ]] ||
+    fail "with output to a full device: status $status, errors: $errors"
 
 ((failures == 0)) && echo "all passed"
 exit $((failures > 0))
