@@ -191,8 +191,10 @@ void onStopSignal(int sig)
 // After any stop, Ctrl-Z or not: the shell may have set its own modes meanwhile.
 void onContinue(int)
 {
+    const int savedErrno = errno;
     continues = continues + 1;
     takeBackInForeground();
+    errno = savedErrno;
 }
 
 void onScreenChange(int)
