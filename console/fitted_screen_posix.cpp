@@ -70,13 +70,18 @@ int cursorCol(const Fit& f, int col)
     return col < f.cols ? col : f.cols - 1;
 }
 
+void putSequence(Sink& sink, const SequenceReader& r, char final)
+{
+    put(sink, "\x1b[", 2);
+    put(sink, r.params, r.size);
+    put(sink, final);
+}
+
 void renderSequence(Fit& f, Sink& sink, char final)
 {
     const SequenceReader& r = f.reader;
     if (onNoLine(r, final)) {
-        put(sink, "\x1b[", 2);
-        put(sink, r.params, r.size);
-        put(sink, final);
+        putSequence(sink, r, final);
         return;
     }
     const bool shown = reachLine(f, sink);
@@ -103,11 +108,8 @@ void renderSequence(Fit& f, Sink& sink, char final)
         }
         return;
     }
-    if (shown) {
-        put(sink, "\x1b[", 2);
-        put(sink, r.params, r.size);
-        put(sink, final);
-    }
+    if (shown)
+        putSequence(sink, r, final);
 }
 
 }  // namespace
@@ -136,7 +138,6 @@ void put(Sink& sink, char c)
     put(sink, &c, 1);
 }
 
-
 void count(LineCount& c, const char* text, std::size_t size)
 {
     for (std::size_t i = 0; i < size; ++i) {
@@ -151,7 +152,6 @@ void count(LineCount& c, const char* text, std::size_t size)
         c.held = 0;
     }
 }
-
 
 int keepTopFor(const Fit& f, int lines)
 {
