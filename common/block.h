@@ -6,6 +6,8 @@
 // A byte of this process's own address space. Arithmetic on it wraps, which is
 // exactly how paging past either end of the space behaves.
 using Address = std::uintptr_t;
+// The last byte of the address space.
+constexpr Address TOP = ~Address{0};
 
 constexpr unsigned BLOCK_ROWS = 15;
 constexpr unsigned BLOCK_COLS = 16;

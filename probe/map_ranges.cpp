@@ -2,8 +2,6 @@
 
 namespace {
 
-constexpr Address TOP = ~Address{0};
-
 // The highest mapping wholly below `a`, where `a` lies in a gap under `above`
 // (or above every mapping). There is no question for it, so: down from `a` in
 // growing steps until a lower mapping answers, then halving between the two.

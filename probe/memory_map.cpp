@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr Address TOP = ~Address{0};
-
 bool rangeInMap(const void* context, Address a, int, MapRange& range)
 {
     const auto& ranges = static_cast<const MemoryMap*>(context)->ranges;

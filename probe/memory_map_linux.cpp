@@ -23,8 +23,6 @@
 
 namespace {
 
-constexpr Address TOP = ~Address{0};
-
 // The kernel's question and answer, laid out as its interface defines them
 // (older system headers lack it).
 struct procmap_query {

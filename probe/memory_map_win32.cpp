@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr Address TOP = ~Address{0};
-
 // Far more regions than a process of this size has; a map that does not fit
 // is not used, and the scan walks block by block.
 constexpr std::size_t MAX_RANGES = 16384;

@@ -111,7 +111,7 @@ std::optional<Address> walkOverMap(const MapLookup& lookup, Address start, int d
 {
     // One lap of candidates probes every page at least once (a page is longer
     // than the step), so a walk that goes on for two finds nothing.
-    const std::uint64_t lap = std::uint64_t{~Address{0} / STEP} + 1;
+    const std::uint64_t lap = std::uint64_t{TOP / STEP} + 1;
     Address p = start;
     for (std::uint64_t passed = 0; passed < 2 * lap;) {
         MapRange r{};

@@ -3,7 +3,5 @@
 
 #include "common/block.h"
 
-// The last byte of the address space.
-constexpr Address TOP = ~Address{0};
 // The size of a page: what memory is mapped and protected in, and faults come in.
 extern const Address PAGE;
