@@ -60,6 +60,27 @@ auto retried(Call call)
     return result;
 }
 
+int writeAll(int fd, const char* text, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, text, size);
+        if (n > 0) {
+            text += n;
+            size -= static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // Left non-blocking by another program: wait for room, then go on.
+            pollfd room{fd, POLLOUT, 0};
+            if (retried([&room] { return ::poll(&room, 1, -1); }) < 0)
+                return errno;
+        } else {
+            return n < 0 ? errno : EIO;
+        }
+    }
+    return 0;
+}
+
 bool isTerminal(int fd)
 {
     for (;;) {
@@ -337,40 +358,15 @@ bool outputInForeground()
 
 int writeOutput(const char* text, std::size_t size)
 {
-    while (size > 0) {
-        const ssize_t n = ::write(STDOUT_FILENO, text, size);
-        if (n > 0) {
-            text += n;
-            size -= static_cast<std::size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            // Left non-blocking by another program: wait for room, then go on.
-            pollfd room{STDOUT_FILENO, POLLOUT, 0};
-            if (retried([&room] { return ::poll(&room, 1, -1); }) < 0)
-                return errno;
-        } else {
-            return n < 0 ? errno : EIO;
-        }
-    }
-    return 0;
+    return writeAll(STDOUT_FILENO, text, size);
 }
 
 void failOutput(int error)
 {
     giveTerminalBack();
     const char* const parts[] = {"gleanhex: cannot write to standard output: ", std::strerror(error), "\n"};
-    for (const char* part : parts) {
-        for (std::size_t left = std::strlen(part); left > 0;) {
-            const ssize_t n = ::write(STDERR_FILENO, part, left);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            part += n;
-            left -= static_cast<std::size_t>(n);
-        }
-    }
+    for (const char* part : parts)
+        writeAll(STDERR_FILENO, part, std::strlen(part));
     // Not exit(): its handlers would flush the output that just failed.
     ::_exit(1);
 }
