@@ -198,7 +198,7 @@ bool openMapLookup(MapLookup& lookup, MapSource first)
 {
     if (first == MapSource::NONE)
         return false;
-    const Address pageSize = static_cast<Address>(::sysconf(_SC_PAGESIZE));
+    const Address pageSize = pageBytes();
     int fd = -1;
     do
         fd = ::open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
