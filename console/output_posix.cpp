@@ -71,7 +71,6 @@ struct TerminalOutput : std::streambuf {
     char record[RECORD_MAX]{};  // since the last clear
     std::size_t recorded = 0;
     bool recordFull = false;
-    int recordAttr = -1;  // in force at the clear
     int frameLines = -1;  // of the record: what the first flush after the clear wrote
     Mode mode = Mode::WHOLE;
     bool clearOwed = false;
@@ -178,9 +177,9 @@ struct TerminalOutput : std::streambuf {
         fit = Fit{};
         fit.rows = size.rows;
         fit.cols = size.cols;
-        recordAttr = mode == Mode::PLAIN ? -1 : shownAttribute();
-        if (recordAttr >= 0) {
-            const Sgr s = sgr(static_cast<unsigned char>(recordAttr));
+        const int attr = mode == Mode::PLAIN ? -1 : shownAttribute();
+        if (attr >= 0) {
+            const Sgr s = sgr(static_cast<unsigned char>(attr));
             keep(s.text, s.size);
         }
         clearOwed = cleared;
