@@ -10,15 +10,20 @@ namespace {
 bool rangeInMap(const void* context, Address a, int, MapRange& range)
 {
     const auto& ranges = static_cast<const MemoryMap*>(context)->ranges;
-    const auto after = std::upper_bound(ranges.begin(), ranges.end(), a,
-                                        [](Address x, const MapRange& r) { return x < r.first; });
-    if (after == ranges.begin())
+    return rangeAmong(ranges.data(), ranges.data() + ranges.size(), a, range);
+}
+
+}  // namespace
+
+bool rangeAmong(const MapRange* begin, const MapRange* end, Address a, MapRange& range)
+{
+    const MapRange* const after =
+        std::upper_bound(begin, end, a, [](Address x, const MapRange& r) { return x < r.first; });
+    if (after == begin)
         return false;
     range = *(after - 1);
     return a <= range.last;
 }
-
-}  // namespace
 
 MapLookup lookupIn(const MemoryMap& map)
 {

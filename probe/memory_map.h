@@ -73,3 +73,5 @@ bool readMemoryMap(MemoryMap& map, MapSource first = MapSource::QUERY);
 
 // A lookup over a whole map held in memory; it lives as long as `map`.
 MapLookup lookupIn(const MemoryMap& map);
+// The range of [begin, end), in increasing order, that holds `a`; false when none does.
+bool rangeAmong(const MapRange* begin, const MapRange* end, Address a, MapRange& range);

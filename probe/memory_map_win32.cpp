@@ -9,8 +9,6 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-#include <algorithm>
-
 #include "probe/guard.h"
 
 namespace {
@@ -65,13 +63,7 @@ bool readAll(Address highest)
 
 bool rangeInStorage(const void*, Address a, int, MapRange& range)
 {
-    const MapRange* const begin = ranges;
-    const MapRange* const after =
-        std::upper_bound(begin, begin + rangeCount, a, [](Address x, const MapRange& r) { return x < r.first; });
-    if (after == begin)
-        return false;
-    range = *(after - 1);
-    return a <= range.last;
+    return rangeAmong(ranges, ranges + rangeCount, a, range);
 }
 
 }  // namespace
