@@ -3,10 +3,8 @@
 // Each sits on the terminal of terminal_posix.h; keys and values sit on the
 // output as well, and neither calls back up.
 
-#include <cstddef>
-
-// Gives std::cout its buffer: one write per flush, and a record of what the
-// screen shows since it was last cleared.
+// Gives std::cout its buffer: written out at each flush, and a record of what
+// the screen shows since it was last cleared.
 void installOutput();
 // How many bytes std::cout has taken so far.
 unsigned long long outputWritten();
