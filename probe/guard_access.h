@@ -13,6 +13,10 @@ extern "C" {
 // Return the byte (0..255) or 0 on success for the store; -1 after a fault.
 int gleanhexLoadByte(Address address);
 int gleanhexStoreByte(Address address, int value);
+// The assembly routines' one load or store, and the failure exit a fault there
+// is resumed at.
+extern const char gleanhexLoadAt[], gleanhexLoadFailed[];
+extern const char gleanhexStoreAt[], gleanhexStoreFailed[];
 }
 
 // How far the fault of the latest failed access reaches, as its handler found

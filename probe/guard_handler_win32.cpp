@@ -9,11 +9,6 @@
 
 #include "probe/guard_context_win32.h"
 
-extern "C" {
-extern const char gleanhexLoadAt[], gleanhexLoadFailed[];
-extern const char gleanhexStoreAt[], gleanhexStoreFailed[];
-}
-
 namespace {
 
 // Moves an exception at `at` on to `resume`; false for any other exception.

@@ -7,11 +7,6 @@
 
 #include "probe/guard_context_linux.h"
 
-extern "C" {
-extern const char gleanhexLoadAt[], gleanhexLoadFailed[];
-extern const char gleanhexStoreAt[], gleanhexStoreFailed[];
-}
-
 namespace {
 
 // Moves a fault at `at` on to `resume`; false for any other fault.
