@@ -1,6 +1,6 @@
 # Installs gleanhex like any other terminal tool: the program, its manual page
-# compressed as man(1) expects, and the package's copyright and changelog under
-# the usual GNU directories. CPack packages the same tree.
+# compressed as man(1) expects, and the package's copyright, changelog and
+# lintian overrides under the usual GNU directories. CPack packages the same tree.
 
 include(GNUInstallDirs)
 
@@ -44,6 +44,8 @@ if(NOT WIN32)
     list(APPEND docs ${PROJECT_SOURCE_DIR}/cmake/debian/changelog)
   endif()
   install(FILES ${docs} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/lintian-overrides
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME gleanhex)
 endif()
 
 set(CPACK_PACKAGE_NAME gleanhex)
