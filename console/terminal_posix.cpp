@@ -234,7 +234,7 @@ void installHandler(int sig, void (*handler)(int), int flags)
     struct sigaction old {};
     ::sigaction(sig, nullptr, &old);
     // Keep what the caller chose to ignore (nohup), and leave installed handlers
-    // (the memory guard, a sanitizer) alone.
+    // (a sanitizer's, or the memory guard where it came first) alone.
     if (old.sa_handler != SIG_DFL)
         return;
     struct sigaction act {};
