@@ -71,7 +71,6 @@ struct TerminalOutput : std::streambuf {
     char record[RECORD_MAX]{};  // since the last clear
     std::size_t recorded = 0;
     bool recordFull = false;
-    int frameLines = -1;  // of the record: what the first flush after the clear wrote
     Mode mode = Mode::WHOLE;
     bool clearOwed = false;
     LineCount lines;
@@ -101,9 +100,8 @@ struct TerminalOutput : std::streambuf {
         setp(pending, pending + PENDING_MAX);
         written += size;
         keep(pending, size);
-        if (frameLines < 0 && size > 0)
-            frameLines = lines.lines;
-        fit.frameLines = frameLines;
+        if (fit.frameLines < 0 && size > 0)
+            fit.frameLines = lines.lines;
         // In the background the terminal is the shell's: what is kept is drawn
         // again once the program is back in front.
         if (size == 0 || !outputInForeground())
@@ -158,7 +156,7 @@ struct TerminalOutput : std::streambuf {
         fit = Fit{};
         fit.rows = before.rows;
         fit.cols = before.cols;
-        fit.frameLines = frameLines;
+        fit.frameLines = before.frameLines;
         fit.lines = lines.lines;
         fit.keepTop = keepTopFor(fit, fit.lines);
         put(sink, CLEAR, sizeof CLEAR - 1);
@@ -172,7 +170,6 @@ struct TerminalOutput : std::streambuf {
         mode = modeFor(size);
         recorded = 0;
         recordFull = false;
-        frameLines = -1;
         lines = LineCount{};
         fit = Fit{};
         fit.rows = size.rows;
