@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -90,12 +91,13 @@ bool matches(std::uint8_t byte, int editingCharacter)
 }
 
 // Cells the value's field may take: the rest of the window's width after
-// the short prompt text that comes before it on its line.
+// the short prompt text that comes before it on its line, within the field's
+// limits that the editor keeps too.
 unsigned fieldWidth()
 {
     const int cols = windowSize().cols;
     const unsigned columns = cols > 0 ? static_cast<unsigned>(cols) : DEFAULT_COLUMNS;
-    return columns > PROMPT_ROOM + 2 ? columns - PROMPT_ROOM : 2;
+    return std::clamp(columns > PROMPT_ROOM ? columns - PROMPT_ROOM : 0U, 2U, FIELD_MAX_CELLS);
 }
 
 // One echo's worth of output; static, so that typing never allocates.
