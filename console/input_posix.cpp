@@ -53,13 +53,11 @@ Got readByte(std::uint8_t& byte, int timeoutMs, bool watchScreen)
         case InputWait::ENDED: inputEnded = true; return Got::ENDED;
         case InputWait::READY: break;
         }
-        const ssize_t n = ::read(STDIN_FILENO, &byte, 1);
-        if (n == 1)
-            return Got::BYTE;
-        if (n < 0 && errno == EINTR)
-            continue;
-        inputEnded = true;  // end of file, hang-up or a read error alike
-        return Got::ENDED;
+        switch (readInput(byte)) {
+        case InputRead::BYTE: return Got::BYTE;
+        case InputRead::NONE: break;  // gone again: wait once more
+        case InputRead::ENDED: inputEnded = true; return Got::ENDED;
+        }
     }
 }
 

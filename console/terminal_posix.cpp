@@ -26,6 +26,7 @@ volatile sig_atomic_t terminalTaken = 0;
 volatile sig_atomic_t shownAttr = -1;   // attribute the terminal has now, -1 unknown
 volatile sig_atomic_t screenStale = 0;  // resized or resumed: the next key wait redraws
 volatile sig_atomic_t hangUp = 0;       // the terminal went away: no key can come
+bool inputGone = false;  // the key wait saw standard input hung up or failed
 volatile sig_atomic_t continues = 0;    // how many times the program was continued
 volatile sig_atomic_t resized = 1;      // the window's size is to be read (again)
 WindowSize window;
@@ -119,7 +120,8 @@ void enterKeyMode()
         raw.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON | IEXTEN);
         raw.c_lflag |= ISIG;  // Ctrl-C still ends the program, Ctrl-Z still stops it, through the handlers
         raw.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL | INLCR | IGNCR | ISTRIP);
-        raw.c_cc[VMIN] = 1;
+        // A read never waits: the key wait does, with the signals it must see.
+        raw.c_cc[VMIN] = 0;
         raw.c_cc[VTIME] = 0;
         retried([&raw] { return ::tcsetattr(STDIN_FILENO, TCSANOW, &raw); });
     }
@@ -400,6 +402,7 @@ InputWait waitForInput(int timeoutMs, bool watchScreen)
                                   signalsHeld ? &waitMask : nullptr);
         if (ready == 0 && waitMs == timeoutMs)
             return InputWait::TIMED_OUT;
+        inputGone = ready > 0 && (input.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
         if (ready > 0 || (ready < 0 && errno != EINTR))
             return InputWait::READY;  // the read says what is there, or what went wrong
     }
@@ -410,4 +413,30 @@ bool takeScreenChange()
     const bool changed = screenStale != 0;
     screenStale = 0;
     return changed;
+}
+
+InputRead readInput(std::uint8_t& byte)
+{
+    if (haveSavedModes == 0) {
+        const ssize_t n = retried([&byte] { return ::read(STDIN_FILENO, &byte, 1); });
+        return n == 1 ? InputRead::BYTE : InputRead::ENDED;
+    }
+    // Held, SIGTTIN makes a read from the background fail instead of stopping
+    // the whole job, a wrapping script with it.
+    sigset_t ttin;
+    sigset_t before;
+    sigemptyset(&ttin);
+    sigaddset(&ttin, SIGTTIN);
+    ::sigprocmask(SIG_BLOCK, &ttin, &before);
+    const ssize_t n = retried([&byte] { return ::read(STDIN_FILENO, &byte, 1); });
+    const int error = errno;
+    ::sigprocmask(SIG_SETMASK, &before, nullptr);
+    if (n == 1)
+        return InputRead::BYTE;
+    if (hangUp != 0 || inputGone)
+        return InputRead::ENDED;
+    // Nothing after all: a shell read it while the program was being stopped.
+    if (n == 0 || error == EAGAIN || error == EWOULDBLOCK || (error == EIO && !inForeground(STDIN_FILENO)))
+        return InputRead::NONE;
+    return InputRead::ENDED;
 }

@@ -6,6 +6,7 @@
 // program's process group is the terminal's foreground group.
 
 #include <cstddef>
+#include <cstdint>
 
 // Takes the terminal for single unechoed keys, without autowrap, and installs
 // the handlers. Resizes, continues and hang-ups are held back from then on
@@ -54,5 +55,10 @@ enum class InputWait { READY, TIMED_OUT, STALE, ENDED };
 // While the program is in the background it waits for no key, only for being
 // brought back or ended.
 InputWait waitForInput(int timeoutMs, bool watchScreen);
+enum class InputRead { BYTE, NONE, ENDED };
+// Reads the byte waitForInput found, without ever waiting: NONE when it is
+// gone again (another reader of the terminal took it, or the program left the
+// foreground), ENDED at the end of input or a hang-up.
+InputRead readInput(std::uint8_t& byte);
 // Clears the resized-or-resumed flag; whether it was set.
 bool takeScreenChange();
