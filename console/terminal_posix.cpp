@@ -130,11 +130,18 @@ void enterKeyMode()
 
 void takeBackInForeground()
 {
+    // A stop waits: its handler is not to give the terminal back half taken.
+    sigset_t stop;
+    sigset_t before;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTSTP);
+    ::sigprocmask(SIG_BLOCK, &stop, &before);
     if (terminalWanted != 0 && inForeground()) {
         enterKeyMode();
         screenStale = 1;
         resized = 1;  // a resize while away reached the shell, not the program
     }
+    ::sigprocmask(SIG_SETMASK, &before, nullptr);
 }
 
 // Modes and sequences back as they were, with every signal that could cut in
@@ -162,6 +169,28 @@ void releaseTerminal()
     ::sigprocmask(SIG_SETMASK, &before, nullptr);
 }
 
+// `held` waits while the handler runs.
+void installHandler(int sig, void (*handler)(int), int flags, int held)
+{
+    struct sigaction act {};
+    act.sa_handler = handler;
+    act.sa_flags = flags;
+    sigemptyset(&act.sa_mask);
+    if (held != 0)
+        sigaddset(&act.sa_mask, held);
+    ::sigaction(sig, &act, nullptr);
+}
+
+// Keeps what the caller chose to ignore (nohup), and leaves installed handlers
+// (a sanitizer's, or the memory guard where it came first) alone.
+void installDefaultHandler(int sig, void (*handler)(int), int flags, int held = 0)
+{
+    struct sigaction old {};
+    ::sigaction(sig, nullptr, &old);
+    if (old.sa_handler == SIG_DFL)
+        installHandler(sig, handler, flags, held);
+}
+
 void onTerminatingSignal(int sig)
 {
     const int savedErrno = errno;
@@ -175,36 +204,38 @@ void onTerminatingSignal(int sig)
     errno = savedErrno;
 }
 
+bool pendingSignal(int sig)
+{
+    sigset_t pending;
+    return ::sigpending(&pending) == 0 && sigismember(&pending, sig) == 1;
+}
+
+// Stopping means raising the stop again, and a stop raised discards any
+// continue still pending. So the continue is held from the moment this stop
+// is delivered (the handler's mask), and the stop is raised at once, unless a
+// continue came in between. One comes when the shell runs the program in a
+// script: the shell takes the terminal, and may continue the script, before
+// the program has stopped.
 void onStopSignal(int sig)
 {
     const int savedErrno = errno;
-    // Counted first: a continue may be waiting already, held back outside the key wait.
     const sig_atomic_t before = continues;
-    // A continue must be seen at once here, even while the key wait holds it.
+    ::signal(sig, SIG_DFL);
+    if (!pendingSignal(SIGCONT))
+        ::raise(sig);  // pending while held: a continue from now on discards it
+    releaseTerminal();
+    // A continue that came meanwhile is taken now, after the terminal was given back.
     sigset_t cont;
     sigemptyset(&cont);
     sigaddset(&cont, SIGCONT);
     ::sigprocmask(SIG_UNBLOCK, &cont, nullptr);
-    releaseTerminal();
-    // The stop is made pending first (the signal is held while this handler
-    // runs): a continue that comes after this discards it, and one that came
-    // before is counted, so that the stop is dropped here. Either comes when
-    // the shell runs the program in a script: the shell takes the terminal,
-    // and may continue the script, before the program has stopped.
-    ::signal(sig, SIG_DFL);
-    ::raise(sig);
-    if (continues != before) {
-        ::signal(sig, SIG_IGN);  // drops the pending stop
-    } else {
+    if (pendingSignal(sig)) {
         sigset_t set;
         sigemptyset(&set);
         sigaddset(&set, sig);
         ::sigprocmask(SIG_UNBLOCK, &set, nullptr);  // stops here until continued
     }
-    struct sigaction again {};
-    again.sa_handler = onStopSignal;
-    sigemptyset(&again.sa_mask);
-    ::sigaction(sig, &again, nullptr);
+    installHandler(sig, onStopSignal, 0, SIGCONT);
     // An orphaned process group is not stopped at all.
     if (continues == before)
         takeBackInForeground();
@@ -229,21 +260,6 @@ void onScreenChange(int)
 void onHangUp(int)
 {
     hangUp = 1;
-}
-
-void installHandler(int sig, void (*handler)(int), int flags)
-{
-    struct sigaction old {};
-    ::sigaction(sig, nullptr, &old);
-    // Keep what the caller chose to ignore (nohup), and leave installed handlers
-    // (a sanitizer's, or the memory guard where it came first) alone.
-    if (old.sa_handler != SIG_DFL)
-        return;
-    struct sigaction act {};
-    act.sa_handler = handler;
-    act.sa_flags = flags;
-    sigemptyset(&act.sa_mask);
-    ::sigaction(sig, &act, nullptr);
 }
 
 // Unless something (a sanitizer) already gave this thread one.
@@ -295,12 +311,13 @@ void takeTerminal()
     giveAlternateStack();
     holdSignals();
     for (const int sig : terminatingSignals)
-        installHandler(sig, onTerminatingSignal, SA_ONSTACK);
-    installHandler(SIGTSTP, onStopSignal, 0);
-    installHandler(SIGWINCH, onScreenChange, 0);  // no SA_RESTART: the key wait wakes up
-    installHandler(SIGCONT, onContinue, 0);
+        installDefaultHandler(sig, onTerminatingSignal, SA_ONSTACK);
+    installDefaultHandler(SIGTSTP, onStopSignal, 0, SIGCONT);
+    installDefaultHandler(SIGWINCH, onScreenChange, 0);  // no SA_RESTART: the key wait wakes up
+    // A stop waits until the terminal is taken back, not to undo it half way.
+    installDefaultHandler(SIGCONT, onContinue, 0, SIGTSTP);
     // A hang-up is the end of input: the browser ends as it does when no more keys come.
-    installHandler(SIGHUP, onHangUp, 0);
+    installDefaultHandler(SIGHUP, onHangUp, 0);
     terminalWanted = 1;
     // Started in the background: taken once it is brought to the foreground.
     if (inForeground())

@@ -265,12 +265,32 @@ bool PtySession::nextFrame(std::chrono::milliseconds limit)
     return ok;
 }
 
-pid_t PtySession::job() const
+namespace {
+
+pid_t firstChild(pid_t parent)
 {
-    std::ifstream children("/proc/" + std::to_string(pid_) + "/task/" + std::to_string(pid_) + "/children");
+    std::ifstream children("/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children");
     pid_t child = -1;
     children >> child;
     return child;
+}
+
+}  // namespace
+
+pid_t PtySession::job() const
+{
+    return firstChild(pid_);
+}
+
+bool PtySession::programStopped() const
+{
+    const pid_t leader = firstChild(pid_);
+    const pid_t wrapped = firstChild(leader);
+    std::ifstream stat("/proc/" + std::to_string(wrapped > 0 ? wrapped : leader) + "/stat");
+    std::string fields;
+    std::getline(stat, fields);
+    const size_t nameEnd = fields.rfind(')');  // the state follows the name, which may hold anything
+    return nameEnd != std::string::npos && fields.compare(nameEnd, 3, ") T") == 0;
 }
 
 int PtySession::waitExit(std::chrono::milliseconds limit)

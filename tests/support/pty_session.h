@@ -58,6 +58,8 @@ public:
 
     // The job-control shell's job (with jobControl): the program, or its wrapper.
     pid_t job() const;
+    // The job's program has been stopped (with a wrapper: the wrapper's child).
+    bool programStopped() const;
 
     // Waits for the program to end; the wait status, or -1 if it is still running.
     int waitExit(std::chrono::milliseconds limit = std::chrono::seconds(5));
