@@ -287,12 +287,14 @@ void holdSignals()
 
 // As any program that reads its terminal from the background: stopped until
 // "fg" continues it, with the terminal left as the shell has it. Unless the
-// stop was ignored, or is discarded (an orphaned process group).
+// stop was ignored, or is discarded (an orphaned process group). The whole
+// process group stops, as the terminal would stop it: a script that runs the
+// program stops with it, so that the shell sees the job stopped.
 void stopForTerminalInput()
 {
     struct sigaction current {};
     if (::sigaction(SIGTTIN, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
-        ::raise(SIGTTIN);
+        ::kill(0, SIGTTIN);
 }
 
 bool plainTerminalType()

@@ -478,6 +478,15 @@ TEST(BrowseJobs, AWrapperScriptStopsAndContinuesWithTheProgram)
         press(s, RIGHT);
         EXPECT_EQ(selectedShown(s), start + round);
     }
+    // Sent on in the background, the program stops for want of its terminal,
+    // and the script with it: the shell sees the job stopped, and "fg" goes on.
+    s.send("\x1a");
+    ASSERT_TRUE(s.waitUntil([&] { return countOf(s.output(), "Stopped") == 16 && s.programStopped(); }));
+    s.send("bg\r");
+    ASSERT_TRUE(s.waitUntil([&] { return countOf(s.output(), "Stopped") == 17; }));
+    s.send("fg\r");
+    ASSERT_TRUE(s.nextFrame());
+    EXPECT_TRUE(keyMode(s.modes()));
     quit(s);
 }
 
