@@ -183,7 +183,7 @@ void installHandler(int sig, void (*handler)(int), int flags, int held)
 
 // Keeps what the caller chose to ignore (nohup), and leaves installed handlers
 // (a sanitizer's, or the memory guard where it came first) alone.
-void installDefaultHandler(int sig, void (*handler)(int), int flags, int held = 0)
+void installOverDefault(int sig, void (*handler)(int), int flags, int held = 0)
 {
     struct sigaction old {};
     ::sigaction(sig, nullptr, &old);
@@ -313,13 +313,13 @@ void takeTerminal()
     giveAlternateStack();
     holdSignals();
     for (const int sig : terminatingSignals)
-        installDefaultHandler(sig, onTerminatingSignal, SA_ONSTACK);
-    installDefaultHandler(SIGTSTP, onStopSignal, 0, SIGCONT);
-    installDefaultHandler(SIGWINCH, onScreenChange, 0);  // no SA_RESTART: the key wait wakes up
+        installOverDefault(sig, onTerminatingSignal, SA_ONSTACK);
+    installOverDefault(SIGTSTP, onStopSignal, 0, SIGCONT);
+    installOverDefault(SIGWINCH, onScreenChange, 0);  // no SA_RESTART: the key wait wakes up
     // A stop waits until the terminal is taken back, not to undo it half way.
-    installDefaultHandler(SIGCONT, onContinue, 0, SIGTSTP);
+    installOverDefault(SIGCONT, onContinue, 0, SIGTSTP);
     // A hang-up is the end of input: the browser ends as it does when no more keys come.
-    installDefaultHandler(SIGHUP, onHangUp, 0);
+    installOverDefault(SIGHUP, onHangUp, 0);
     terminalWanted = 1;
     // Started in the background: taken once it is brought to the foreground.
     if (inForeground())
