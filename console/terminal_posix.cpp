@@ -316,8 +316,7 @@ void takeTerminal()
         installOverDefault(sig, onTerminatingSignal, SA_ONSTACK);
     installOverDefault(SIGTSTP, onStopSignal, 0, SIGCONT);
     installOverDefault(SIGWINCH, onScreenChange, 0);  // no SA_RESTART: the key wait wakes up
-    // A stop waits until the terminal is taken back, not to undo it half way.
-    installOverDefault(SIGCONT, onContinue, 0, SIGTSTP);
+    installOverDefault(SIGCONT, onContinue, 0);
     // A hang-up is the end of input: the browser ends as it does when no more keys come.
     installOverDefault(SIGHUP, onHangUp, 0);
     terminalWanted = 1;
