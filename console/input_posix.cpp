@@ -8,10 +8,8 @@
 // once Enter is pressed.
 
 #include <termios.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <iostream>
