@@ -42,6 +42,14 @@ void expectUnreadableAndUnwritable(Address a)
     EXPECT_FALSE(writeByteGuarded(a, 0x5a)) << std::hex << a;
 }
 
+// The read at `a` faults, and says so by changing `reach` from the other answer.
+void expectReach(Address a, FaultReach want, const char* what)
+{
+    FaultReach reach = want == FaultReach::WHOLE_PAGE ? FaultReach::ONE_BYTE : FaultReach::WHOLE_PAGE;
+    EXPECT_EQ(readByteGuarded(a, reach), std::nullopt) << what;
+    EXPECT_EQ(reach, want) << what;
+}
+
 TEST(Guard, ReadsAndWritesOrdinaryMemory)
 {
     Pages pages(1);
@@ -61,6 +69,7 @@ TEST(Guard, NoAccessPageFaults)
     const Pages pages(1, PageAccess::none);
     expectUnreadableAndUnwritable(pages.address(0));
     expectUnreadableAndUnwritable(pages.address(PAGE - 1));
+    expectReach(pages.address(PAGE / 2), FaultReach::WHOLE_PAGE, "no access");
     pages.protect(0, PageAccess::readWrite);
     EXPECT_EQ(pages.at(0)[0], 0x00) << "a failed store changes nothing";
     EXPECT_EQ(pages.at(PAGE - 1)[0], 0x00) << "a failed store changes nothing";
@@ -72,6 +81,7 @@ TEST(Guard, UnmappedPageFaults)
     pages.unmap(1);
     expectUnreadableAndUnwritable(pages.address(PAGE));
     expectUnreadableAndUnwritable(pages.address(2 * PAGE - 1));
+    expectReach(pages.address(PAGE + 7), FaultReach::WHOLE_PAGE, "nothing mapped");
     EXPECT_TRUE(writeByteGuarded(pages.address(PAGE - 1), 1)) << "its neighbours are untouched";
     EXPECT_TRUE(writeByteGuarded(pages.address(2 * PAGE), 2));
     pages.restore(1);
@@ -105,6 +115,7 @@ TEST(Guard, FileMappingPastItsEndFaultsWithSigbus)
     EXPECT_EQ(readByteGuarded(pages.address(PAGE - 1)), 0x00) << "the rest of the last page reads as zero";
     expectUnreadableAndUnwritable(pages.address(PAGE));
     expectUnreadableAndUnwritable(pages.address(2 * PAGE - 1));
+    expectReach(pages.address(PAGE + 1), FaultReach::WHOLE_PAGE, "past the file's end");
     std::fclose(file);
 }
 #endif
@@ -583,32 +594,6 @@ TEST_F(GuardUnderSanitizer, ReadsAFreedBlockWithoutAReport)
 
 // How far a fault reaches, by its cause, and the snapshot that trusts it: a
 // fault that holds for its page ends the reading of that page, not of the block.
-// The read at `a` faults, and says so by changing `reach` from the other answer.
-void expectReach(Address a, FaultReach want, const char* what)
-{
-    FaultReach reach = want == FaultReach::WHOLE_PAGE ? FaultReach::ONE_BYTE : FaultReach::WHOLE_PAGE;
-    EXPECT_EQ(readByteGuarded(a, reach), std::nullopt) << what;
-    EXPECT_EQ(reach, want) << what;
-}
-
-TEST(Guard, UnmappedNoAccessAndPastTheFileReachTheWholePage)
-{
-    Pages pages(2, PageAccess::none);
-    pages.unmap(1);
-    expectReach(pages.address(PAGE / 2), FaultReach::WHOLE_PAGE, "no access");
-    expectReach(pages.address(PAGE + 7), FaultReach::WHOLE_PAGE, "nothing mapped");
-    pages.restore(1);
-
-#if !defined(_WIN32)
-    std::FILE* file = std::tmpfile();
-    ASSERT_NE(file, nullptr);
-    ASSERT_EQ(::ftruncate(::fileno(file), 10), 0);
-    const Pages mapped(2, ::fileno(file));
-    expectReach(mapped.address(PAGE + 1), FaultReach::WHOLE_PAGE, "past the file's end");
-    std::fclose(file);
-#endif
-}
-
 TEST(Guard, OtherCausesReachTheByteAlone)
 {
 #if defined(GLEANHEX_PORTABLE_GUARD) && GLEANHEX_ASAN
