@@ -5,6 +5,7 @@
 
 #include "console/console.h"
 #include "probe/scan.h"
+#include "probe/write_prompt.h"
 
 Address startAddress(int argc, const char* const argv[], Address defaultHome, Address mainframe)
 {
@@ -20,9 +21,9 @@ Address startAddress(int argc, const char* const argv[], Address defaultHome, Ad
     return defaultHome;
 }
 
-void applyExtendedKey(int code, Address& blockStart, Address home, unsigned& row, unsigned& col)
+void applyKey(int key, Address& blockStart, Address home, unsigned& row, unsigned& col)
 {
-    switch (code) {
+    switch (key) {
     case KEY_HOME:
         blockStart = home;
         row = 0;
@@ -36,6 +37,7 @@ void applyExtendedKey(int code, Address& blockStart, Address home, unsigned& row
     case KEY_PAGE_DOWN: blockStart += BLOCK_BYTES; break;
     case KEY_INSERT: blockStart = scanForReadable(blockStart, -1); break;
     case KEY_DELETE: blockStart = scanForReadable(blockStart, +1); break;
+    case 'w': case 'W': promptWrite(blockStart, row, col); break;
     default: break;
     }
 }

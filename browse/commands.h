@@ -1,5 +1,5 @@
 #pragma once
-// What the command line and the cursor-block keys do to the browser's state.
+// What the command line and the keys do to the browser's state.
 // The state itself lives in main; these only change what they are handed.
 
 #include "common/block.h"
@@ -8,5 +8,6 @@
 // given. "-?" shows the usage and pauses, as often as it comes before that.
 Address startAddress(int argc, const char* const argv[], Address defaultHome, Address mainframe);
 
-// Acts on the code that followed an extended-key lead byte.
-void applyExtendedKey(int code, Address& blockStart, Address home, unsigned& row, unsigned& col);
+// Acts on one key from readKey: the cursor, paging, scanning, Home and W.
+// Every other key does nothing (X is the loop's own).
+void applyKey(int key, Address& blockStart, Address home, unsigned& row, unsigned& col);

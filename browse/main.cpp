@@ -6,7 +6,6 @@
 #include "common/sanitizers.h"
 #include "console/console.h"
 #include "probe/guard.h"
-#include "probe/write_prompt.h"
 #include "view/view.h"
 
 int main(int argc, char* argv[])
@@ -33,21 +32,15 @@ int main(int argc, char* argv[])
     unsigned col = 0;
 
     for (;;) {
-        // The cursor lies in this process's memory too, where W can reach it.
+        // The cursor lies in this process's memory too, where W can reach it:
+        // brought back into the block before anything uses it.
         row %= BLOCK_ROWS;
         col %= BLOCK_COLS;
         drawBlock(blockStart, home, row, col);
-        int code = readKey();
-        if (code == SCREEN_STALE)
-            continue;
-        if (code == EXTENDED_PREFIX) {
-            code = readKey();
-            applyExtendedKey(code, blockStart, home, row, col);
-        } else if (code == 'w' || code == 'W') {
-            promptWrite(blockStart, row, col);
-        }
-        if (code == 'x' || code == 'X' || code == END_OF_INPUT)
+        const int key = readKey();
+        if (key == 'x' || key == 'X' || key == END_OF_INPUT)
             break;
+        applyKey(key, blockStart, home, row, col);
     }
 
     std::cout << "\nGoodbye\n";

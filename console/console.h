@@ -12,30 +12,27 @@ constexpr unsigned char ATTR_FRAME = 14;     // yellow on black
 constexpr unsigned char ATTR_NORMAL = 15;    // bright white on black
 constexpr unsigned char ATTR_SELECTED = 42;  // bright green on green
 
-// readKey delivers an extended key as two codes: a lead byte, then the key's code.
-constexpr int EXTENDED_PREFIX = 0xE0;  // cursor block
-constexpr int FUNCTION_PREFIX = 0x00;  // function and some keypad keys
-constexpr int END_OF_INPUT = -1;       // no key can come any more
-// Not a key: the terminal was resized or the program continued after a stop,
-// and the screen must be drawn again before the next key is read.
+// What readKey delivers: one value per key press. A plain key is its byte
+// (0-255); every named key has a code of its own above that.
+constexpr int KEY_UP = 0x100;
+constexpr int KEY_DOWN = 0x101;
+constexpr int KEY_LEFT = 0x102;
+constexpr int KEY_RIGHT = 0x103;
+constexpr int KEY_HOME = 0x104;
+constexpr int KEY_END = 0x105;
+constexpr int KEY_PAGE_UP = 0x106;
+constexpr int KEY_PAGE_DOWN = 0x107;
+constexpr int KEY_INSERT = 0x108;
+constexpr int KEY_DELETE = 0x109;
+constexpr int KEY_F1 = 0x10a;  // F1..F12 are KEY_F1..KEY_F1 + 11
+constexpr int KEY_F12 = KEY_F1 + 11;
+// A key press that means nothing here, such as Alt with a letter or a
+// sequence no known key sends. It still ends the turn, as any key does.
+constexpr int KEY_OTHER = 0x120;
+// Not keys: no key can come any more; or the terminal was resized or the
+// program continued after a stop, and the screen must be drawn again first.
+constexpr int END_OF_INPUT = -1;
 constexpr int SCREEN_STALE = -2;
-// Not a code: a key press that means nothing here, such as Alt with a letter
-// or a sequence no known key sends. It still ends the turn, as any key does.
-constexpr int NO_CODE = -3;
-
-constexpr int KEY_HOME = 71;
-constexpr int KEY_UP = 72;
-constexpr int KEY_PAGE_UP = 73;
-constexpr int KEY_LEFT = 75;
-constexpr int KEY_RIGHT = 77;
-constexpr int KEY_END = 79;
-constexpr int KEY_DOWN = 80;
-constexpr int KEY_PAGE_DOWN = 81;
-constexpr int KEY_INSERT = 82;
-constexpr int KEY_DELETE = 83;
-constexpr int KEY_F1 = 59;    // F1..F10 are 59..68
-constexpr int KEY_F11 = 133;
-constexpr int KEY_F12 = 134;
 
 // Takes the terminal for single unechoed keys and makes sure that every way the
 // program ends gives it back as it was. Call before anything else is written.
@@ -53,9 +50,9 @@ void setTextAttribute(ConsoleHandle handle, unsigned char attr);
 void clearScreen();
 // Shows the continue prompt and returns after one key press.
 void pauseForKey();
-// One code per call, without echo or Enter; END_OF_INPUT once no key can come,
-// SCREEN_STALE when the screen needs drawing again first, NO_CODE for a key
-// that delivers none.
+// One key per call, without echo or Enter: its byte or its code;
+// END_OF_INPUT once no key can come, SCREEN_STALE when the screen needs
+// drawing again first.
 int readKey();
 
 // What a raw memory byte looks like on this console, as text that never acts as

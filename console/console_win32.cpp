@@ -3,8 +3,7 @@
 // each change), the screen cleared in place without starting a process, keys
 // from the runtime's _getch, and the console given back as it was at the end,
 // at Ctrl-C or a closed window, and at a crash outside the guard.
-// _getch reads the console's own key events and already delivers an extended
-// key as its lead byte and code; typed values go through std::cin unchanged,
+// _getch reads the console's own key events; typed values go through std::cin unchanged,
 // which reads a whole line in the console's line mode, so keys and values never
 // meet.
 // That line mode is the console's own line editor, and it serves the value as
@@ -165,6 +164,40 @@ int nextCode()
     return byte == std::char_traits<char>::eof() ? END_OF_INPUT : byte;
 }
 
+// _getch delivers a key that has no character as a lead byte and then its
+// code: 0xE0 for the cursor block, 0 for the function keys, Alt with a key,
+// and the keypad's keys with NumLock off, which share the cursor block's codes.
+constexpr int EXTENDED_PREFIX = 0xE0;
+constexpr int FUNCTION_PREFIX = 0x00;
+
+int namedKey(int code)
+{
+    switch (code) {
+    case 71: return KEY_HOME;
+    case 72: return KEY_UP;
+    case 73: return KEY_PAGE_UP;
+    case 75: return KEY_LEFT;
+    case 77: return KEY_RIGHT;
+    case 79: return KEY_END;
+    case 80: return KEY_DOWN;
+    case 81: return KEY_PAGE_DOWN;
+    case 82: return KEY_INSERT;
+    case 83: return KEY_DELETE;
+    case 133: return KEY_F1 + 10;
+    case 134: return KEY_F12;
+    default: return code >= 59 && code <= 68 ? KEY_F1 + (code - 59) : KEY_OTHER;
+    }
+}
+
+// One whole key: a lead byte and its code are read together, in one turn.
+int nextKey()
+{
+    const int code = nextCode();
+    if (code == EXTENDED_PREFIX || code == FUNCTION_PREFIX)
+        return namedKey(nextCode());
+    return code;
+}
+
 }  // namespace
 
 void beginConsole()
@@ -243,15 +276,12 @@ void pauseForKey()
 {
     std::cout << "Press any key to continue . . . ";
     flushOutput();
-    // An extended key is one press: its code goes with its lead byte.
-    const int code = nextCode();
-    if (code == EXTENDED_PREFIX || code == FUNCTION_PREFIX)
-        nextCode();
+    nextKey();
     std::cout << '\n';
 }
 
 int readKey()
 {
     flushOutput();
-    return nextCode();
+    return nextKey();
 }

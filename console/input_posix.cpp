@@ -36,7 +36,6 @@ constexpr unsigned PROMPT_ROOM = 16;
 constexpr unsigned DEFAULT_COLUMNS = 80;
 
 KeyDecoder decoder;
-int pendingCode = -1;
 bool inputEnded = false;      // for keys and values alike: nothing more can be read
 bool pipedLineOpen = false;   // a piped value line was read only in part
 
@@ -145,15 +144,15 @@ Typed typedByte(LineEdit& line, std::uint8_t byte)
 
 void keyOnLine(LineEdit& line, const Key& key)
 {
-    if (key.count != 2 || key.code[0] != EXTENDED_PREFIX)
-        return;  // Escape, Alt with a key, unknown sequences: nothing
-    switch (key.code[1]) {
+    if (!key.done)
+        return;
+    switch (key.code) {
     case KEY_LEFT: applyEdit(line, Edit::LEFT); break;
     case KEY_RIGHT: applyEdit(line, Edit::RIGHT); break;
     case KEY_HOME: applyEdit(line, Edit::HOME); break;
     case KEY_END: applyEdit(line, Edit::END); break;
     case KEY_DELETE: applyEdit(line, Edit::DELETE_UNDER); break;
-    default: break;  // Up, Down, function keys: nothing
+    default: break;  // Escape, Up, Down, function keys, Alt with a key: nothing
     }
 }
 
@@ -343,7 +342,6 @@ void installValueLine()
 void pauseForKey()
 {
     std::cout << "Press any key to continue . . . " << std::flush;
-    pendingCode = -1;
     dropRestOfPipedLine();
     for (;;) {
         bool stale = false;
@@ -358,11 +356,6 @@ void pauseForKey()
 
 int readKey()
 {
-    if (pendingCode >= 0) {
-        const int code = pendingCode;
-        pendingCode = -1;
-        return code;
-    }
     std::cout.flush();
     dropRestOfPipedLine();
     for (;;) {
@@ -372,12 +365,7 @@ int readKey()
         const Key key = nextKey(stale);
         if (stale)
             return SCREEN_STALE;
-        if (!key.done)
-            continue;
-        if (key.count == 0)
-            return NO_CODE;  // a turn like any other key's
-        if (key.count == 2)
-            pendingCode = key.code[1];
-        return key.code[0];
+        if (key.done)
+            return key.code;
     }
 }

@@ -10,41 +10,26 @@ enum Phase : std::uint8_t { GROUND, ESCAPE, CSI, SS3, LINUX_FN, UTF8 };
 
 constexpr std::uint8_t ESC = 0x1b;
 
-Key none()
+Key finished(int code)
 {
     Key k;
     k.done = true;
+    k.code = code;
     return k;
 }
 
-Key plain(int code)
-{
-    Key k = none();
-    k.count = 1;
-    k.code[0] = static_cast<std::uint8_t>(code);
-    return k;
-}
-
-Key extended(int lead, int code)
-{
-    Key k = none();
-    k.count = 2;
-    k.code[0] = static_cast<std::uint8_t>(lead);
-    k.code[1] = static_cast<std::uint8_t>(code);
-    return k;
-}
+Key none() { return finished(KEY_OTHER); }
 
 Key cursorKey(std::uint8_t final)
 {
     switch (final) {
-    case 'A': case 'a': return extended(EXTENDED_PREFIX, KEY_UP);
-    case 'B': case 'b': return extended(EXTENDED_PREFIX, KEY_DOWN);
-    case 'C': case 'c': return extended(EXTENDED_PREFIX, KEY_RIGHT);
-    case 'D': case 'd': return extended(EXTENDED_PREFIX, KEY_LEFT);
-    case 'H': return extended(EXTENDED_PREFIX, KEY_HOME);
-    case 'F': return extended(EXTENDED_PREFIX, KEY_END);
-    case 'P': case 'Q': case 'R': case 'S':
-        return extended(FUNCTION_PREFIX, KEY_F1 + (final - 'P'));
+    case 'A': case 'a': return finished(KEY_UP);
+    case 'B': case 'b': return finished(KEY_DOWN);
+    case 'C': case 'c': return finished(KEY_RIGHT);
+    case 'D': case 'd': return finished(KEY_LEFT);
+    case 'H': return finished(KEY_HOME);
+    case 'F': return finished(KEY_END);
+    case 'P': case 'Q': case 'R': case 'S': return finished(KEY_F1 + (final - 'P'));
     default: return none();
     }
 }
@@ -53,18 +38,15 @@ Key cursorKey(std::uint8_t final)
 Key numberedKey(unsigned n)
 {
     switch (n) {
-    case 1: case 7: return extended(EXTENDED_PREFIX, KEY_HOME);
-    case 2: return extended(EXTENDED_PREFIX, KEY_INSERT);
-    case 3: return extended(EXTENDED_PREFIX, KEY_DELETE);
-    case 4: case 8: return extended(EXTENDED_PREFIX, KEY_END);
-    case 5: return extended(EXTENDED_PREFIX, KEY_PAGE_UP);
-    case 6: return extended(EXTENDED_PREFIX, KEY_PAGE_DOWN);
-    case 11: case 12: case 13: case 14: case 15:
-        return extended(FUNCTION_PREFIX, KEY_F1 + static_cast<int>(n - 11));
-    case 17: case 18: case 19: case 20: case 21:
-        return extended(FUNCTION_PREFIX, KEY_F1 + 5 + static_cast<int>(n - 17));
-    case 23: return extended(FUNCTION_PREFIX, KEY_F11);
-    case 24: return extended(FUNCTION_PREFIX, KEY_F12);
+    case 1: case 7: return finished(KEY_HOME);
+    case 2: return finished(KEY_INSERT);
+    case 3: return finished(KEY_DELETE);
+    case 4: case 8: return finished(KEY_END);
+    case 5: return finished(KEY_PAGE_UP);
+    case 6: return finished(KEY_PAGE_DOWN);
+    case 11: case 12: case 13: case 14: case 15: return finished(KEY_F1 + static_cast<int>(n - 11));
+    case 17: case 18: case 19: case 20: case 21: return finished(KEY_F1 + 5 + static_cast<int>(n - 17));
+    case 23: case 24: return finished(KEY_F1 + 10 + static_cast<int>(n - 23));
     default: return none();
     }
 }
@@ -75,6 +57,12 @@ Key csiKey(const KeyDecoder& d, std::uint8_t final)
         return none();
     if (final == '~' || final == '^' || final == '$' || final == '@')
         return d.params > 0 ? numberedKey(d.first) : none();
+    // Without keypad-transmit mode some terminals send Insert as the insert
+    // mode's own sequence and Delete as "delete character".
+    if (final == 'h' && d.params == 1 && d.first == 4)
+        return finished(KEY_INSERT);
+    if (final == 'P' && d.params == 0)
+        return finished(KEY_DELETE);
     return cursorKey(final);
 }
 
@@ -121,12 +109,10 @@ Key groundByte(KeyDecoder& d, std::uint8_t b)
         startSequence(d, ESCAPE);
         return Key{};
     }
-    if (b == 0x00)
-        return extended(FUNCTION_PREFIX, 3);  // Ctrl+@, as a console keyboard reports it
     if (b == 0x7f)
-        return plain(8);  // the Backspace key
+        return finished(8);  // the Backspace key
     if (b < 0x80)
-        return plain(b);
+        return finished(b);
     int follow = b >= 0xc2 && b <= 0xdf ? 1 : b >= 0xe0 && b <= 0xef ? 2 : b >= 0xf0 && b <= 0xf4 ? 3 : 0;
     if (follow == 0)
         return none();
@@ -152,7 +138,7 @@ Key feedKeyByte(KeyDecoder& d, std::uint8_t b)
             return Key{};
         }
         if (b == ESC)
-            return plain(27);  // the first Escape stood alone; the second starts anew
+            return finished(27);  // the first Escape stood alone; the second starts anew
         d = KeyDecoder{};
         if (b >= 0x80) {
             groundByte(d, b);  // Alt with a non-ASCII character: swallow all of it
@@ -168,7 +154,7 @@ Key feedKeyByte(KeyDecoder& d, std::uint8_t b)
         }
         if (d.phase == LINUX_FN) {
             d = KeyDecoder{};
-            return b >= 'A' && b <= 'E' ? extended(FUNCTION_PREFIX, KEY_F1 + (b - 'A')) : none();
+            return b >= 'A' && b <= 'E' ? finished(KEY_F1 + (b - 'A')) : none();
         }
         if (d.phase == CSI && b == '[' && d.params == 0 && !d.foreign) {
             d.phase = LINUX_FN;
@@ -205,6 +191,6 @@ Key finishKey(KeyDecoder& d)
     const bool started = d.phase != GROUND;
     d = KeyDecoder{};
     if (lone)
-        return plain(27);
+        return finished(27);
     return started ? none() : Key{};
 }

@@ -1,7 +1,7 @@
 #pragma once
-// Turns the bytes a terminal sends into the codes a console keyboard delivers:
-// plain bytes, or a lead byte and a code for cursor, editing and function keys.
-// Fed one byte at a time, so it never needs more input than the key in hand.
+// Turns the bytes a terminal sends into keys: a plain byte as itself, cursor,
+// editing and function keys as their codes (console.h). Fed one byte at a
+// time, so it never needs more input than the key in hand.
 
 #include <cstdint>
 
@@ -13,12 +13,11 @@ struct KeyDecoder {
     std::uint8_t utf8Left = 0;
 };
 
-// One finished key press: `count` codes (0 for a key that means nothing here,
-// such as an unknown sequence, Alt+letter or a non-ASCII character).
+// One key press, once `done`: its byte or code, KEY_OTHER for one that means
+// nothing here (an unknown sequence, Alt+letter, a non-ASCII character).
 struct Key {
     bool done = false;
-    std::uint8_t count = 0;
-    std::uint8_t code[2] = {0, 0};
+    int code = 0;
 };
 
 Key feedKeyByte(KeyDecoder& decoder, std::uint8_t byte);

@@ -4,11 +4,9 @@
 // every byte (every sequence cut off), and with pauses where the input's own
 // first bytes say. After each byte and each pause the result must be something
 // the browse loop can act on safely:
-//  - a plain code is the byte just fed (Backspace for 0x7f, Escape for a lone
-//    Escape), below 0x80 and never a lead byte, and never a byte that belongs
-//    to an escape sequence;
-//  - a pair is a lead byte 0xE0 or 0x00 with a code that lead can carry, and it
-//    ends an escape sequence whose parameter names exactly that key;
+//  - a plain key is the byte just fed (Backspace for 0x7f, Escape for a lone
+//    Escape), below 0x80, and never a byte that belongs to an escape sequence;
+//  - a named key ends an escape sequence that names exactly that key;
 //  - a pause always leaves the decoder idle.
 // Work per byte is a fixed handful of comparisons; libFuzzer's timeout guards
 // against a loop creeping in.
@@ -36,22 +34,6 @@ constexpr std::uint8_t ESC = 0x1b;
 {
     std::fprintf(stderr, "key decoder: %s (byte 0x%02x at %zu)\n", what, byte, at);
     std::abort();
-}
-
-bool knownPair(std::uint8_t lead, std::uint8_t code)
-{
-    if (lead == EXTENDED_PREFIX) {
-        switch (code) {
-        case KEY_HOME: case KEY_UP: case KEY_PAGE_UP: case KEY_LEFT: case KEY_RIGHT:
-        case KEY_END: case KEY_DOWN: case KEY_PAGE_DOWN: case KEY_INSERT: case KEY_DELETE:
-            return true;
-        default:
-            return false;
-        }
-    }
-    if (lead == FUNCTION_PREFIX)
-        return code == 3 || (code >= KEY_F1 && code < KEY_F1 + 10) || code == KEY_F11 || code == KEY_F12;
-    return false;
 }
 
 // An independent reading of the escape sequence in progress, after ECMA-48:
@@ -115,15 +97,15 @@ bool advance(Sequence& s, std::uint8_t b, bool& finished)
 }
 
 // The key a finished sequence names, in the terms of an independent table of
-// real terminals' sequences: 0 when it names none.
-int expectedCode(const std::string& body, bool linuxFn, int& lead)
+// real terminals' sequences: KEY_OTHER when it names none.
+int expectedCode(const std::string& body, Sequence::Phase phase)
 {
-    lead = EXTENDED_PREFIX;
     const char final = body.back();
-    if (linuxFn) {
-        lead = FUNCTION_PREFIX;
-        return final >= 'A' && final <= 'E' ? KEY_F1 + (final - 'A') : 0;
-    }
+    if (phase == Sequence::LINUX_FN)
+        return final >= 'A' && final <= 'E' ? KEY_F1 + (final - 'A') : KEY_OTHER;
+    // Insert and Delete outside keypad-transmit mode: "set insert mode" and "delete character".
+    if (phase == Sequence::CSI && (body == "4h" || body == "P"))
+        return body == "P" ? KEY_DELETE : KEY_INSERT;
     // Only digits and separators may come before the final byte.
     unsigned long long first = 0;
     bool inFirst = true;
@@ -139,7 +121,7 @@ int expectedCode(const std::string& body, bool linuxFn, int& lead)
             inFirst = false;
             anyDigit = anyDigit || i == 0;  // an empty first parameter still counts as given
         } else {
-            return 0;
+            return KEY_OTHER;
         }
     }
     switch (final) {
@@ -149,16 +131,14 @@ int expectedCode(const std::string& body, bool linuxFn, int& lead)
     case 'D': case 'd': return KEY_LEFT;
     case 'H': return KEY_HOME;
     case 'F': return KEY_END;
-    case 'P': case 'Q': case 'R': case 'S':
-        lead = FUNCTION_PREFIX;
-        return KEY_F1 + (final - 'P');
+    case 'P': case 'Q': case 'R': case 'S': return KEY_F1 + (final - 'P');
     case '~': case '^': case '$': case '@':
         break;
     default:
-        return 0;
+        return KEY_OTHER;
     }
     if (!anyDigit)
-        return 0;
+        return KEY_OTHER;
     switch (first) {
     case 1: case 7: return KEY_HOME;
     case 2: return KEY_INSERT;
@@ -168,49 +148,36 @@ int expectedCode(const std::string& body, bool linuxFn, int& lead)
     case 6: return KEY_PAGE_DOWN;
     default: break;
     }
-    lead = FUNCTION_PREFIX;
     if (first >= 11 && first <= 15)
         return KEY_F1 + static_cast<int>(first - 11);
     if (first >= 17 && first <= 21)
         return KEY_F1 + 5 + static_cast<int>(first - 17);
-    if (first == 23)
-        return KEY_F11;
-    if (first == 24)
-        return KEY_F12;
-    return 0;
+    if (first == 23 || first == 24)
+        return KEY_F1 + 10 + static_cast<int>(first - 23);
+    return KEY_OTHER;
 }
 
 void checkKey(const Key& key, std::uint8_t byte, std::size_t at, bool inSequence, bool finished,
               const Sequence& before, const std::string& body)
 {
-    if (!key.done)
+    if (!key.done || key.code == KEY_OTHER)
         return;
-    if (key.count > 2)
-        fail("more than two codes", byte, at);
-    if (key.count == 1) {
-        const std::uint8_t code = key.code[0];
-        if (code == EXTENDED_PREFIX || code == FUNCTION_PREFIX || code >= 0x80)
-            fail("a plain code that reads as a lead byte or is not ASCII", byte, at);
-        const bool fromByte = code == byte || (byte == 0x7f && code == 8);
+    if (key.code < 0x80) {
+        const bool fromByte = key.code == byte || (byte == 0x7f && key.code == 8);
         if (!fromByte)
-            fail("a plain code that is not the byte fed", byte, at);
+            fail("a plain key that is not the byte fed", byte, at);
         if (inSequence)
             fail("a byte of an escape sequence came out as a plain key", byte, at);
-        if (code == ESC && before.phase != Sequence::ESCAPE)
+        if (key.code == ESC && before.phase != Sequence::ESCAPE)
             fail("Escape without a lone Escape before", byte, at);
+        return;
     }
-    if (key.count == 2) {
-        if (!knownPair(key.code[0], key.code[1]))
-            fail("an unknown lead/code pair", byte, at);
-        if (byte == 0x00 && key.code[0] == FUNCTION_PREFIX && key.code[1] == 3)
-            return;  // the NUL byte itself, as Ctrl+@
-        if (!finished)
-            fail("a key before its sequence ended", byte, at);
-        int lead = 0;
-        const int code = expectedCode(body, before.phase == Sequence::LINUX_FN, lead);
-        if (code != key.code[1] || lead != key.code[0])
-            fail("a sequence decoded as a key it does not name", byte, at);
-    }
+    if (key.code < KEY_UP || key.code > KEY_F12)
+        fail("a key that is neither ASCII nor named", byte, at);
+    if (!finished)
+        fail("a key before its sequence ended", byte, at);
+    if (expectedCode(body, before.phase) != key.code)
+        fail("a sequence decoded as a key it does not name", byte, at);
 }
 
 void decode(const std::uint8_t* data, std::size_t size, std::uint64_t pauses, bool pauseAlways)
@@ -231,9 +198,9 @@ void decode(const std::uint8_t* data, std::size_t size, std::uint64_t pauses, bo
             const Key key = finishKey(decoder);
             if (keyStarted(decoder))
                 fail("still inside a key after a pause", byte, i);
-            if (key.done && (key.count == 2 || (key.count == 1 && !(lone && key.code[0] == ESC))))
+            if (key.done && key.code != KEY_OTHER && !(lone && key.code == ESC))
                 fail("a pause made a key other than a lone Escape", byte, i);
-            if (lone && !(key.done && key.count == 1))
+            if (lone && !(key.done && key.code == ESC))
                 fail("a lone Escape was lost at a pause", byte, i);
             seq = Sequence{};
         }

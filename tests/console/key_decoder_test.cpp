@@ -1,6 +1,6 @@
 // The key decoder against the bytes real terminals send: every key a user can
-// press must arrive as the lead byte and code the browse loop acts on, and
-// nothing a terminal sends may leak bytes that act as plain keys.
+// press must arrive as the one code the browse loop acts on, and nothing a
+// terminal sends may leak bytes that act as plain keys.
 
 #include "console/key_decoder.h"
 
@@ -18,13 +18,10 @@ namespace {
 
 using Codes = std::vector<int>;
 
-// The codes a finished key carries.
+// The code a finished key carries; none for a key that means nothing.
 Codes codesOf(const Key& key)
 {
-    Codes codes;
-    for (unsigned i = 0; key.done && i < key.count; ++i)
-        codes.push_back(key.code[i]);
-    return codes;
+    return key.done && key.code != KEY_OTHER ? Codes{key.code} : Codes{};
 }
 
 // Feeds `bytes` one at a time and collects every code the finished keys carry.
@@ -44,18 +41,20 @@ Codes decode(const std::string& bytes, bool finish = true)
     return codes;
 }
 
-Codes ext(int code) { return {EXTENDED_PREFIX, code}; }
-Codes fn(int code) { return {FUNCTION_PREFIX, code}; }
+Codes ext(int code) { return {code}; }
+Codes fn(int code) { return {code}; }
 
 const std::map<std::string, Codes>& expectedCodes()
 {
     static const std::map<std::string, Codes> table = {
-        {"Up", ext(72)},     {"Down", ext(80)},     {"Left", ext(75)},   {"Right", ext(77)},
-        {"Home", ext(71)},   {"End", ext(79)},      {"PageUp", ext(73)}, {"PageDown", ext(81)},
-        {"Insert", ext(82)}, {"Delete", ext(83)},   {"F1", fn(59)},      {"F2", fn(60)},
-        {"F3", fn(61)},      {"F4", fn(62)},        {"F5", fn(63)},      {"F6", fn(64)},
-        {"F7", fn(65)},      {"F8", fn(66)},        {"F9", fn(67)},      {"F10", fn(68)},
-        {"F11", fn(133)},    {"F12", fn(134)},
+        {"Up", ext(KEY_UP)},         {"Down", ext(KEY_DOWN)},     {"Left", ext(KEY_LEFT)},
+        {"Right", ext(KEY_RIGHT)},   {"Home", ext(KEY_HOME)},     {"End", ext(KEY_END)},
+        {"PageUp", ext(KEY_PAGE_UP)}, {"PageDown", ext(KEY_PAGE_DOWN)}, {"Insert", ext(KEY_INSERT)},
+        {"Delete", ext(KEY_DELETE)}, {"F1", fn(KEY_F1)},         {"F2", fn(KEY_F1 + 1)},
+        {"F3", fn(KEY_F1 + 2)},      {"F4", fn(KEY_F1 + 3)},     {"F5", fn(KEY_F1 + 4)},
+        {"F6", fn(KEY_F1 + 5)},      {"F7", fn(KEY_F1 + 6)},     {"F8", fn(KEY_F1 + 7)},
+        {"F9", fn(KEY_F1 + 8)},      {"F10", fn(KEY_F1 + 9)},    {"F11", fn(KEY_F1 + 10)},
+        {"F12", fn(KEY_F12)},
     };
     return table;
 }
@@ -96,7 +95,6 @@ TEST(KeyDecoder, AllKeysOfATerminalBackToBackAreAllDecoded)
     Codes want;
     for (int i = 0; i < 500; ++i) {
         repeated += i % 2 == 0 ? "\x1b[B" : "\x1bOA";
-        want.push_back(EXTENDED_PREFIX);
         want.push_back(i % 2 == 0 ? KEY_DOWN : KEY_UP);
     }
     repeated += "x";
@@ -121,6 +119,9 @@ TEST(KeyDecoder, ModifiedKeysDecodeAsTheKeyItself)
     EXPECT_EQ(decode("\x1b[1;2P"), fn(KEY_F1));
     EXPECT_EQ(decode("\x1b[15;5~"), fn(KEY_F1 + 4));
     EXPECT_EQ(decode("\x1b[24;2~"), fn(KEY_F12));
+    // Insert and Delete as a terminal sends them outside keypad-transmit mode.
+    EXPECT_EQ(decode("\x1b[4h"), ext(KEY_INSERT));
+    EXPECT_EQ(decode("\x1b[P"), ext(KEY_DELETE));
     // rxvt marks Control and Control+Shift with other final bytes.
     EXPECT_EQ(decode("\x1b[5^"), ext(KEY_PAGE_UP));
     EXPECT_EQ(decode("\x1b[7@"), ext(KEY_HOME));
@@ -138,7 +139,7 @@ TEST(KeyDecoder, RxvtShiftedKeysEndAtTheDollar)
     EXPECT_EQ(decode("\x1b[6$"), ext(KEY_PAGE_DOWN));
     EXPECT_EQ(decode("\x1b[7$"), ext(KEY_HOME));
     EXPECT_EQ(decode("\x1b[8$"), ext(KEY_END));
-    EXPECT_EQ(decode("\x1b[3$x", false), (Codes{EXTENDED_PREFIX, KEY_DELETE, 'x'}));
+    EXPECT_EQ(decode("\x1b[3$x", false), (Codes{KEY_DELETE, 'x'}));
 }
 
 TEST(KeyDecoder, ForeignSequencesAreSwallowedWhole)
@@ -208,7 +209,7 @@ TEST(KeyDecoder, LoneEscapeIsThePlainEscapeKey)
     EXPECT_FALSE(finishKey(decoder).done) << "nothing left to finish";
 
     EXPECT_EQ(decode("\x1b\x1b"), (Codes{27, 27}));
-    EXPECT_EQ(decode("\x1b\x1b[A"), (Codes{27, EXTENDED_PREFIX, KEY_UP}));
+    EXPECT_EQ(decode("\x1b\x1b[A"), (Codes{27, KEY_UP}));
 }
 
 TEST(KeyDecoder, NonAsciiCharacterIsOneKeyThatDoesNothing)
@@ -221,7 +222,7 @@ TEST(KeyDecoder, NonAsciiCharacterIsOneKeyThatDoesNothing)
             EXPECT_FALSE(feedKeyByte(decoder, static_cast<std::uint8_t>(s[i])).done);
         const Key key = feedKeyByte(decoder, static_cast<std::uint8_t>(s.back()));
         EXPECT_TRUE(key.done);
-        EXPECT_EQ(key.count, 0);
+        EXPECT_EQ(key.code, KEY_OTHER);
         EXPECT_EQ(decode(s + "x"), Codes{'x'});
     }
     EXPECT_EQ(decode("\xc3x"), Codes{'x'}) << "a character cut short gives way to the next key";
@@ -229,11 +230,10 @@ TEST(KeyDecoder, NonAsciiCharacterIsOneKeyThatDoesNothing)
 
 TEST(KeyDecoder, PlainBytes)
 {
-    EXPECT_EQ(decode(std::string(1, '\0')), fn(3));
+    EXPECT_EQ(decode(std::string(1, '\0')), Codes{0});
     EXPECT_EQ(decode("\x7f"), Codes{8});
     EXPECT_EQ(decode("xXwW\r\t"), (Codes{'x', 'X', 'w', 'W', '\r', '\t'}));
-    // Every other single byte: ASCII as itself, anything above as no key at all,
-    // so no plain code can be taken for the 0xE0 lead byte of a cursor key.
+    // Every other single byte: ASCII as itself, anything above as no key at all.
     for (int b = 1; b < 256; ++b) {
         if (b == 0x1b || b == 0x7f)
             continue;

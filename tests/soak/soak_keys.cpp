@@ -58,10 +58,7 @@ const KeyTable& keyTable()
 KeyPress namedKey(Rng& rng, const std::string& key)
 {
     const std::vector<std::string>& forms = keyTable().at(key);
-    KeyPress k{forms[pick(rng, forms.size())], effectOf(key), 1, key};
-    if (key[0] == 'F')
-        k.frames = 2;  // lead byte 0, then its code as a plain key
-    return k;
+    return {forms[pick(rng, forms.size())], effectOf(key), 1, key};
 }
 
 KeyPress arrowKey(Rng& rng)
@@ -91,8 +88,7 @@ KeyPress junkByte(Rng& rng)
         // Signal characters stay out: Ctrl-C, Ctrl-\ and Ctrl-Z act on the process.
         if (b == 0x03 || b == 0x1c || b == 0x1a || b == 0x1b || b == 'w' || b == 'W' || b == 'x' || b == 'X')
             continue;
-        // NUL is Ctrl+@, a lead byte 0 and a code: two redraws.
-        return {std::string(1, static_cast<char>(b)), Effect::NOTHING, b == 0 ? 2 : 1, "junk byte"};
+        return {std::string(1, static_cast<char>(b)), Effect::NOTHING, 1, "junk byte"};
     }
 }
 

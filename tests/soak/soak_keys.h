@@ -21,7 +21,7 @@ enum class Effect { UP, DOWN, LEFT, RIGHT, PAGE_UP, PAGE_DOWN, HOME, SCAN_UP, SC
 struct KeyPress {
     std::string bytes;
     Effect effect = Effect::NOTHING;
-    int frames = 1;  // redraws it causes: 2 for a lead byte 0 and its code, else 1
+    int frames = 1;  // redraws it causes
     std::string name;
 };
 

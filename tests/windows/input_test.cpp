@@ -55,15 +55,20 @@ private:
     std::streambuf* savedCout_ = nullptr;
 };
 
-TEST_F(RedirectedInput, BytesAreTheKeyCodesUntilTheInputEnds)
+TEST_F(RedirectedInput, BytesAreTheKeysAndALeadByteGoesWithItsCode)
 {
-    type(std::string("aX\xe0" "H\0;", 6));
+    // Shift+F5 and Shift+F4 are 0 then the codes of 'X' and 'W', and the
+    // keypad's Up and Down with NumLock off are 0 then the cursor block's codes.
+    type(std::string("aX\xe0" "H\0;\0X\0W\0H\0P\xe0" "w", 16));
     EXPECT_EQ(readKey(), 'a');
     EXPECT_EQ(readKey(), 'X');
-    EXPECT_EQ(readKey(), EXTENDED_PREFIX);
     EXPECT_EQ(readKey(), KEY_UP);
-    EXPECT_EQ(readKey(), FUNCTION_PREFIX);
     EXPECT_EQ(readKey(), KEY_F1);
+    EXPECT_EQ(readKey(), KEY_OTHER);
+    EXPECT_EQ(readKey(), KEY_OTHER);
+    EXPECT_EQ(readKey(), KEY_UP);
+    EXPECT_EQ(readKey(), KEY_DOWN);
+    EXPECT_EQ(readKey(), KEY_OTHER) << "Ctrl+Home is no W";
     EXPECT_EQ(readKey(), END_OF_INPUT);
     EXPECT_EQ(readKey(), END_OF_INPUT) << "the end stays the end";
 }
