@@ -1,11 +1,13 @@
 // The console on a POSIX terminal, put together: the terminal taken and given
 // back as it was on every way out, with output, keys and values on top of it.
 
+#include <cerrno>
 #include <cstdlib>
 #include <iostream>
 
 #include "console/console.h"
 #include "console/console_posix.h"
+#include "console/signals_posix.h"
 #include "console/terminal_posix.h"
 
 namespace {
@@ -21,15 +23,22 @@ void giveBackAtExit()
 void beginConsole()
 {
     std::ios::sync_with_stdio(false);
-    // First: the output's way of writing depends on what the terminal is.
-    takeTerminal();
+    // Signals first: none of them may find the terminal taken and no handler to give it back.
+    if (const int error = holdSignalsForTheWait(); error != 0)
+        failConsole("cannot hold signals for the key wait", error);
+    if (const int error = installSignalHandlers(); error != 0)
+        failConsole("cannot install the handlers that give the terminal back", error);
+    if (const int error = takeTerminal(); error != 0)
+        failConsole("cannot take the terminal", error);
     installOutput();
-    std::atexit(giveBackAtExit);
+    if (std::atexit(giveBackAtExit) != 0)
+        failConsole("cannot arrange to give the terminal back at exit", ENOMEM);
     installValueLine();
 }
 
 void endConsole()
 {
     finishOutput();
-    giveTerminalBack();
+    if (const int error = giveTerminalBack(); error != 0)
+        failOutput(error);
 }

@@ -151,7 +151,7 @@ unsigned putShown(const LineEdit& line, unsigned width, char* out, std::size_t& 
     return cells;
 }
 
-void put(char* out, std::size_t& n, char c, unsigned count)
+void putRepeated(char* out, std::size_t& n, char c, unsigned count)
 {
     std::memset(out + n, c, count);
     n += count;
@@ -253,11 +253,11 @@ std::size_t redrawLine(LineEdit& line, unsigned width, char* out)
     const unsigned cells = putShown(line, width, out, n);
     unsigned end = cells;
     if (line.shownCells > cells) {
-        put(out, n, ' ', line.shownCells - cells);  // what the line no longer covers
+        putRepeated(out, n, ' ', line.shownCells - cells);  // what the line no longer covers
         end = line.shownCells;
     }
     const unsigned cursorCells = std::min(cells, cellsBetween(line, line.first, line.cursor, width));
-    put(out, n, '\b', end - cursorCells);
+    putRepeated(out, n, '\b', end - cursorCells);
     line.shownCells = cells;
     line.cursorCells = cursorCells;
     return n;
@@ -266,7 +266,7 @@ std::size_t redrawLine(LineEdit& line, unsigned width, char* out)
 std::size_t backToFieldStart(LineEdit& line, char* out)
 {
     std::size_t n = 0;
-    put(out, n, '\b', line.cursorCells);
+    putRepeated(out, n, '\b', line.cursorCells);
     line.cursorCells = 0;
     return n;
 }
@@ -278,7 +278,7 @@ std::size_t shownLine(LineEdit& line, unsigned width, char* out)
     std::size_t n = 0;
     const unsigned cells = putShown(line, width, out, n);
     if (line.shownCells > cells)
-        put(out, n, ' ', line.shownCells - cells);
+        putRepeated(out, n, ' ', line.shownCells - cells);
     line.shownCells = std::max(line.shownCells, cells);
     line.cursorCells = line.shownCells;
     return n;

@@ -1,5 +1,6 @@
-// The POSIX terminal itself: modes, handlers and flags. Everything here may be
-// reached from a signal handler, so the state is process-wide and plain.
+// The POSIX terminal itself. Everything here may be reached from a signal
+// handler, so the state is one plain process-wide record and every call is
+// async-signal-safe, except where said.
 
 #include "console/terminal_posix.h"
 
@@ -9,59 +10,69 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include "common/system_posix.h"
+
 namespace {
 
-termios savedModes;
-volatile sig_atomic_t haveSavedModes = 0;
-volatile sig_atomic_t sequences = 0;  // standard output takes escape sequences
-// From takeTerminal to the final giveTerminalBack: whenever the program is in
-// the foreground, the terminal is to be in key mode.
-volatile sig_atomic_t terminalWanted = 0;
-// Key mode and autowrap off are in force, as far as the program knows.
-volatile sig_atomic_t terminalTaken = 0;
-volatile sig_atomic_t shownAttr = -1;   // attribute the terminal has now, -1 unknown
-volatile sig_atomic_t screenStale = 0;  // resized or resumed: the next key wait redraws
-volatile sig_atomic_t hangUp = 0;       // the terminal went away: no key can come
-bool inputGone = false;  // the key wait saw standard input hung up or failed
-volatile sig_atomic_t continues = 0;    // how many times the program was continued
-volatile sig_atomic_t resized = 1;      // the window's size is to be read (again)
-WindowSize window;
-bool inBackground = false;  // as the key wait last saw it
-constexpr int BACKGROUND_CHECK_MS = 250;
+struct Terminal {
+    // What standard input and output are, found at the start.
+    bool input = false;      // the controlling terminal, whose modes are managed
+    bool output = false;     // the controlling terminal
+    bool sequences = false;  // ... and it takes escape sequences
+    pid_t group = 0;
+    // The modes to give back, as read in the foreground, and key mode made of them.
+    termios saved{};
+    termios keys{};
+    volatile sig_atomic_t haveModes = 0;
+    // From takeTerminal to the final give-back: whenever the program is in the
+    // foreground, key mode and its sequences are to be in force.
+    volatile sig_atomic_t wanted = 0;
+    // Key mode and the sequences are in force, as far as the program knows.
+    volatile sig_atomic_t taken = 0;
+    // Bumped by every resize, stop and continue: what they may change (the
+    // window's size, the foreground) is asked again.
+    volatile sig_atomic_t changes = 0;
+    // Bumped by whatever leaves the screen to be drawn again: a resize, or
+    // taking the terminal back from a shell that had it.
+    volatile sig_atomic_t redraws = 0;
+    volatile sig_atomic_t hungUp = 0;
+    // Read by the program's own flow only.
+    bool inputOver = false;
+    sig_atomic_t screenSeen = 0;
+    sig_atomic_t frontAsked = -1;
+    bool front = true;
+    sig_atomic_t sizeRead = -1;
+    WindowSize window;
+    // The mask the key wait opens: the held signals come in only there, so
+    // none can slip in between a check of the state and the wait.
+    sigset_t waitMask{};
+    bool signalsHeld = false;
+};
 
-// Resizes, continues and hang-ups wait while these are held, except inside waitForInput.
-bool signalsHeld = false;
-sigset_t waitMask;
-
-// Room for the fatal-signal handlers when the fault is the stack running out.
-constexpr std::size_t ALT_STACK_BYTES = std::size_t{64} * 1024;
-alignas(16) char altStack[ALT_STACK_BYTES];
-
-const int terminatingSignals[] = {SIGINT, SIGTERM, SIGQUIT, SIGPIPE, SIGALRM,
-                                  SIGUSR1, SIGUSR2, SIGXCPU, SIGXFSZ, SIGABRT, SIGSEGV,
-                                  SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS};
-const int heldSignals[] = {SIGWINCH, SIGCONT, SIGHUP};
+Terminal t;
 
 // Autowrap off: a row wider than the terminal is cut at its right edge instead
 // of pushing the whole frame up a line.
-constexpr char TAKE_OUTPUT[] = "\x1b[?7l";
+constexpr char TAKE_SEQUENCES[] = "\x1b[?7l";
 // Colours reset last, so that nothing after them can undo it.
-constexpr char GIVE_BACK_OUTPUT[] = "\x1b[?7h\x1b[0m";
+constexpr char GIVE_BACK_SEQUENCES[] = "\x1b[?7h\x1b[0m";
 
-template <typename Call>
-auto retried(Call call)
+// The calls that give the terminal back run from the background too: with
+// SIGTTOU held the system lets them through instead of stopping the program.
+const sigset_t& everySignal()
 {
-    auto result = call();
-    while (result < 0 && errno == EINTR)
-        result = call();
-    return result;
+    static const sigset_t all = [] {
+        sigset_t set;
+        sigfillset(&set);
+        return set;
+    }();
+    return all;
 }
 
-int writeAll(int fd, const char* text, std::size_t size)
+int writeAll(int fd, const char* text, std::size_t size, bool onlyInFront)
 {
     while (size > 0) {
         const ssize_t n = ::write(fd, text, size);
@@ -69,11 +80,13 @@ int writeAll(int fd, const char* text, std::size_t size)
             text += n;
             size -= static_cast<std::size_t>(n);
         } else if (n < 0 && errno == EINTR) {
-            continue;
+            // A stop may have come between: the rest goes only to a terminal still ours.
+            if (onlyInFront && !outputInForeground())
+                return LOST_FOREGROUND;
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             // Left non-blocking by another program: wait for room, then go on.
             pollfd room{fd, POLLOUT, 0};
-            if (retried([&room] { return ::poll(&room, 1, -1); }) < 0)
+            if (retryOnInterrupt([&room] { return ::poll(&room, 1, -1); }) < 0)
                 return errno;
         } else {
             return n < 0 ? errno : EIO;
@@ -82,219 +95,22 @@ int writeAll(int fd, const char* text, std::size_t size)
     return 0;
 }
 
-bool isTerminal(int fd)
+int writeText(const char* text, std::size_t size)
 {
-    for (;;) {
-        if (::isatty(fd) != 0)
-            return true;
-        if (errno != EINTR)
-            return false;
-    }
+    return writeAll(STDOUT_FILENO, text, size, false);
 }
 
-// A descriptor that is no terminal, or not this session's, has no foreground
-// to lose.
-bool inForeground(int fd)
+// Whether `fd` is this session's controlling terminal: 1 yes, 0 no (not a
+// terminal, or another session's), -1 when it cannot be told (errno says why).
+int controllingTerminal(int fd)
 {
-    const pid_t group = retried([fd] { return ::tcgetpgrp(fd); });
-    return group < 0 || group == ::getpgrp();
-}
-
-bool inForeground()
-{
-    return inForeground(STDIN_FILENO) && inForeground(STDOUT_FILENO);
-}
-
-void writeText(const char* text)
-{
-    writeOutput(text, std::strlen(text));
-}
-
-// Only in the foreground: from the background the shell's terminal is not touched.
-void enterKeyMode()
-{
-    if (sequences != 0)
-        writeText(TAKE_OUTPUT);
-    if (haveSavedModes != 0) {
-        termios raw = savedModes;
-        raw.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON | IEXTEN);
-        raw.c_lflag |= ISIG;  // Ctrl-C still ends the program, Ctrl-Z still stops it, through the handlers
-        raw.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL | INLCR | IGNCR | ISTRIP);
-        // A read never waits: the key wait does, with the signals it must see.
-        raw.c_cc[VMIN] = 0;
-        raw.c_cc[VTIME] = 0;
-        retried([&raw] { return ::tcsetattr(STDIN_FILENO, TCSANOW, &raw); });
-    }
-    terminalTaken = 1;
-}
-
-void takeBackInForeground()
-{
-    // A stop waits: its handler is not to give the terminal back half taken.
-    sigset_t stop;
-    sigset_t before;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGTSTP);
-    ::sigprocmask(SIG_BLOCK, &stop, &before);
-    if (terminalWanted != 0 && inForeground()) {
-        enterKeyMode();
-        screenStale = 1;
-        resized = 1;  // a resize while away reached the shell, not the program
-    }
-    ::sigprocmask(SIG_SETMASK, &before, nullptr);
-}
-
-// Modes and sequences back as they were, with every signal that could cut in
-// held off. SIGTTOU and SIGTTIN stay open: with them held, a background
-// process would be let through to change the shell's terminal.
-void releaseTerminal()
-{
-    sigset_t all;
-    sigset_t before;
-    sigfillset(&all);
-    sigdelset(&all, SIGTTOU);
-    sigdelset(&all, SIGTTIN);
-    ::sigprocmask(SIG_BLOCK, &all, &before);
-    if (terminalTaken != 0) {
-        // In the background the shell has the terminal already, with its own modes.
-        bool done = true;
-        if (sequences != 0 && inForeground(STDOUT_FILENO))
-            writeOutput(GIVE_BACK_OUTPUT, sizeof GIVE_BACK_OUTPUT - 1);
-        if (haveSavedModes != 0 && inForeground(STDIN_FILENO))
-            done = retried([] { return ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedModes); }) == 0;
-        if (done)
-            terminalTaken = 0;
-        shownAttr = -1;
-    }
-    ::sigprocmask(SIG_SETMASK, &before, nullptr);
-}
-
-// `held` waits while the handler runs.
-void installHandler(int sig, void (*handler)(int), int flags, int held)
-{
-    struct sigaction act {};
-    act.sa_handler = handler;
-    act.sa_flags = flags;
-    sigemptyset(&act.sa_mask);
-    if (held != 0)
-        sigaddset(&act.sa_mask, held);
-    ::sigaction(sig, &act, nullptr);
-}
-
-// Keeps what the caller chose to ignore (nohup), and leaves installed handlers
-// (a sanitizer's, or the memory guard where it came first) alone.
-void installOverDefault(int sig, void (*handler)(int), int flags, int held = 0)
-{
-    struct sigaction old {};
-    ::sigaction(sig, nullptr, &old);
-    if (old.sa_handler == SIG_DFL)
-        installHandler(sig, handler, flags, held);
-}
-
-void onTerminatingSignal(int sig)
-{
-    const int savedErrno = errno;
-    if (terminalWanted != 0) {
-        giveTerminalBack();
-        if (sequences != 0 && inForeground(STDOUT_FILENO))
-            writeText("\r\n");
-    }
-    ::signal(sig, SIG_DFL);
-    ::raise(sig);  // delivered once this handler returns: the default action follows
-    errno = savedErrno;
-}
-
-bool pendingSignal(int sig)
-{
-    sigset_t pending;
-    return ::sigpending(&pending) == 0 && sigismember(&pending, sig) == 1;
-}
-
-// Stopping means raising the stop again, and a stop raised discards any
-// continue still pending. So the continue is held from the moment this stop
-// is delivered (the handler's mask), and the stop is raised at once, unless a
-// continue came in between. One comes when the shell runs the program in a
-// script: the shell takes the terminal, and may continue the script, before
-// the program has stopped.
-void onStopSignal(int sig)
-{
-    const int savedErrno = errno;
-    const sig_atomic_t before = continues;
-    ::signal(sig, SIG_DFL);
-    if (!pendingSignal(SIGCONT))
-        ::raise(sig);  // pending while held: a continue from now on discards it
-    releaseTerminal();
-    // A continue that came meanwhile is taken now, after the terminal was given back.
-    sigset_t cont;
-    sigemptyset(&cont);
-    sigaddset(&cont, SIGCONT);
-    ::sigprocmask(SIG_UNBLOCK, &cont, nullptr);
-    if (pendingSignal(sig)) {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, sig);
-        ::sigprocmask(SIG_UNBLOCK, &set, nullptr);  // stops here until continued
-    }
-    installHandler(sig, onStopSignal, 0, SIGCONT);
-    // An orphaned process group is not stopped at all.
-    if (continues == before)
-        takeBackInForeground();
-    errno = savedErrno;
-}
-
-// After any stop, Ctrl-Z or not: the shell may have set its own modes meanwhile.
-void onContinue(int)
-{
-    const int savedErrno = errno;
-    continues = continues + 1;
-    takeBackInForeground();
-    errno = savedErrno;
-}
-
-void onScreenChange(int)
-{
-    screenStale = 1;
-    resized = 1;
-}
-
-void onHangUp(int)
-{
-    hangUp = 1;
-}
-
-// Unless something (a sanitizer) already gave this thread one.
-void giveAlternateStack()
-{
-    stack_t current{};
-    if (::sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) == 0)
-        return;
-    stack_t stack{};
-    stack.ss_sp = altStack;
-    stack.ss_size = sizeof altStack;
-    ::sigaltstack(&stack, nullptr);
-}
-
-void holdSignals()
-{
-    sigset_t held;
-    sigemptyset(&held);
-    for (const int sig : heldSignals)
-        sigaddset(&held, sig);
-    signalsHeld = ::sigprocmask(SIG_BLOCK, &held, &waitMask) == 0;
-    for (const int sig : heldSignals)
-        sigdelset(&waitMask, sig);
-}
-
-// As any program that reads its terminal from the background: stopped until
-// "fg" continues it, with the terminal left as the shell has it. Unless the
-// stop was ignored, or is discarded (an orphaned process group). The whole
-// process group stops, as the terminal would stop it: a script that runs the
-// program stops with it, so that the shell sees the job stopped.
-void stopForTerminalInput()
-{
-    struct sigaction current {};
-    if (::sigaction(SIGTTIN, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
-        ::kill(0, SIGTTIN);
+    if (retryOnInterrupt([fd] { return ::isatty(fd) != 0 ? 1 : -1; }) < 0)
+        return errno == ENOTTY || errno == EINVAL || errno == EBADF ? 0 : -1;
+    const pid_t session = ::getsid(0);
+    const pid_t owner = retryOnInterrupt([fd] { return ::tcgetsid(fd); });
+    if (owner < 0)
+        return errno == ENOTTY ? 0 : -1;
+    return owner == session ? 1 : 0;
 }
 
 bool plainTerminalType()
@@ -303,158 +119,355 @@ bool plainTerminalType()
     return type == nullptr || *type == '\0' || std::strcmp(type, "dumb") == 0;
 }
 
-}  // namespace
-
-void takeTerminal()
+// The descriptor whose foreground group counts: the terminal the program has.
+int terminalFd()
 {
-    if (isTerminal(STDIN_FILENO) && retried([] { return ::tcgetattr(STDIN_FILENO, &savedModes); }) == 0)
-        haveSavedModes = 1;
-    sequences = isTerminal(STDOUT_FILENO) && !plainTerminalType() ? 1 : 0;
-    giveAlternateStack();
-    holdSignals();
-    for (const int sig : terminatingSignals)
-        installOverDefault(sig, onTerminatingSignal, SA_ONSTACK);
-    installOverDefault(SIGTSTP, onStopSignal, 0, SIGCONT);
-    installOverDefault(SIGWINCH, onScreenChange, 0);  // no SA_RESTART: the key wait wakes up
-    installOverDefault(SIGCONT, onContinue, 0);
-    // A hang-up is the end of input: the browser ends as it does when no more keys come.
-    installOverDefault(SIGHUP, onHangUp, 0);
-    terminalWanted = 1;
-    // Started in the background: taken once it is brought to the foreground.
-    if (inForeground())
-        enterKeyMode();
+    return t.input ? STDIN_FILENO : t.output ? STDOUT_FILENO : -1;
 }
 
-void giveTerminalBack()
+// A descriptor that is no terminal has no foreground to lose.
+bool askFront()
 {
-    terminalWanted = 0;
-    releaseTerminal();
+    const int fd = terminalFd();
+    if (fd < 0)
+        return true;
+    const pid_t group = retryOnInterrupt([fd] { return ::tcgetpgrp(fd); });
+    return group < 0 || group == t.group;
+}
+
+termios keyModeOf(const termios& modes)
+{
+    termios raw = modes;
+    raw.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON | IEXTEN);
+    raw.c_lflag |= ISIG;  // Ctrl-C still ends the program, Ctrl-Z still stops it, through the handlers
+    raw.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL | INLCR | IGNCR | ISTRIP);
+    // A read waits for a byte: a shell that inherits these modes after a stop
+    // nobody can catch still reads, where 0 would be an end of file to it. The
+    // program itself reads only once the key wait has seen a byte.
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    return raw;
+}
+
+bool sameModes(const termios& a, const termios& b)
+{
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
+           std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
+}
+
+// The modes the terminal has now; false when they cannot be read.
+bool modesNow(termios& now)
+{
+    return retryOnInterrupt([&now] { return ::tcgetattr(STDIN_FILENO, &now); }) == 0;
+}
+
+// Only in the foreground. The modes are read afresh unless they are still
+// the program's own (nobody set theirs since), so that what is given back is
+// what the shell gave the job this time. 0 or the errno of the failure.
+int enterKeyMode()
+{
+    if (t.input) {
+        termios now{};
+        if (!modesNow(now))
+            return errno;
+        if (t.haveModes == 0 || !sameModes(now, t.keys)) {
+            t.saved = now;
+            t.keys = keyModeOf(now);
+            t.haveModes = 1;
+        }
+        if (retryOnInterrupt([] { return ::tcsetattr(STDIN_FILENO, TCSANOW, &t.keys); }) != 0)
+            return errno;
+    }
+    t.taken = 1;
+    if (t.sequences) {
+        const int error = writeText(TAKE_SEQUENCES, sizeof TAKE_SEQUENCES - 1);
+        if (error != 0)
+            return error;
+    }
+    return 0;
+}
+
+// Modes and sequences back as they were, with every signal held off so that
+// nothing cuts in half way. In the foreground, and with `fromBehind` from the
+// background too while the terminal still has the program's own modes: a
+// shell that took it back already (and set its own) is left alone.
+int releaseTerminal(bool fromBehind, bool flushKeys)
+{
+    const SignalsHeld held(everySignal());
+    if (t.taken == 0)
+        return 0;
+    const bool front = askFront();
+    termios now{};
+    const bool stillOurs = t.input && t.haveModes != 0 && modesNow(now) && sameModes(now, t.keys);
+    if (!front && !(fromBehind && stillOurs))
+        return 0;  // the shell has the terminal, with its own modes
+    int error = 0;
+    if (t.sequences)
+        error = writeText(GIVE_BACK_SEQUENCES, sizeof GIVE_BACK_SEQUENCES - 1);
+    // Typed-ahead keys were the program's; from the background they are the shell's.
+    const int when = front && flushKeys ? TCSAFLUSH : TCSANOW;
+    if (t.input && t.haveModes != 0 && retryOnInterrupt([when] { return ::tcsetattr(STDIN_FILENO, when, &t.saved); }) != 0)
+        error = error != 0 ? error : errno;
+    t.taken = 0;
+    return error;
+}
+
+void stopForTerminalInput()
+{
+    // As any program that reads its terminal from the background: stopped until
+    // "fg" continues it, with the terminal left as the shell has it. The whole
+    // process group stops, as the terminal would stop it: a script that runs
+    // the program stops with it, so that the shell sees the job stopped. Not
+    // where the stop is ignored, or would be discarded (an orphaned group).
+    struct sigaction current {};
+    if (::sigaction(SIGTTIN, nullptr, &current) == 0 && current.sa_handler == SIG_DFL && groupCanStop())
+        ::kill(0, SIGTTIN);
+}
+
+void sayOnStandardError(const char* what, int error)
+{
+    const char* const parts[] = {"gleanhex: ", what, ": ", std::strerror(error), "\n"};
+    for (const char* part : parts)
+        writeAll(STDERR_FILENO, part, std::strlen(part), false);
+}
+
+}  // namespace
+
+int takeTerminal()
+{
+    t.group = ::getpgrp();
+    const int input = controllingTerminal(STDIN_FILENO);
+    const int output = controllingTerminal(STDOUT_FILENO);
+    if (input < 0 || output < 0)
+        return errno;
+    t.input = input == 1;
+    t.output = output == 1;
+    t.sequences = t.output && !plainTerminalType();
+    t.wanted = 1;
+    // Started in the background: taken once it is brought to the foreground.
+    if (!askFront())
+        return 0;
+    const SignalsHeld held(everySignal());
+    return enterKeyMode();
+}
+
+int giveTerminalBack()
+{
+    t.wanted = 0;
+    return releaseTerminal(true, true);
+}
+
+void giveTerminalBackOnSignal()
+{
+    if (t.wanted == 0)
+        return;
+    const bool shown = t.sequences && t.taken != 0 && askFront();
+    giveTerminalBack();
+    if (shown)
+        writeText("\r\n", 2);
+}
+
+void giveTerminalBackForStop()
+{
+    releaseTerminal(true, false);
+}
+
+void takeTerminalBack()
+{
+    t.changes = t.changes + 1;
+    const SignalsHeld held(signalSet({SIGTSTP, SIGCONT, SIGWINCH}));
+    if (t.wanted == 0 || !askFront())
+        return;
+    // Where nobody set other modes meanwhile (a stop and continue from outside,
+    // or a second look after the stop handler's), the screen is as it was.
+    termios now{};
+    if (t.taken != 0 && t.input && t.haveModes != 0 && modesNow(now) && sameModes(now, t.keys))
+        return;
+    enterKeyMode();  // a failure shows at the next write, or leaves the keys echoed
+    t.redraws = t.redraws + 1;
+}
+
+void noteScreenChange()
+{
+    t.changes = t.changes + 1;
+    t.redraws = t.redraws + 1;
+}
+
+void noteStop()
+{
+    t.changes = t.changes + 1;
+}
+
+void noteHangUp()
+{
+    t.hungUp = 1;
 }
 
 bool inputIsTerminal()
 {
-    return haveSavedModes != 0;
+    return t.input;
 }
 
 bool outputTakesSequences()
 {
-    return sequences != 0;
+    return t.sequences;
 }
 
 int editingChar(int index)
 {
-    if (haveSavedModes == 0 || savedModes.c_cc[index] == _POSIX_VDISABLE)
+    if (t.haveModes == 0 || t.saved.c_cc[index] == _POSIX_VDISABLE)
         return -1;
-    return savedModes.c_cc[index];
-}
-
-int shownAttribute()
-{
-    return shownAttr;
-}
-
-void noteShownAttribute(int attr)
-{
-    shownAttr = attr;
+    return t.saved.c_cc[index];
 }
 
 WindowSize windowSize()
 {
-    if (resized == 0)
-        return window;
-    resized = 0;  // first: a resize while reading reads again
+    const sig_atomic_t now = t.changes;
+    if (t.sizeRead == now)
+        return t.window;
+    t.sizeRead = now;
     winsize size{};
-    if (isTerminal(STDOUT_FILENO) && retried([&size] { return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size); }) == 0)
-        window = WindowSize{size.ws_row, size.ws_col};
+    if (t.output && retryOnInterrupt([&size] { return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size); }) == 0)
+        t.window = WindowSize{size.ws_row, size.ws_col};
     else
-        window = WindowSize{};
-    return window;
+        t.window = WindowSize{};
+    return t.window;
 }
 
 bool outputInForeground()
 {
-    return inForeground(STDOUT_FILENO);
+    const sig_atomic_t now = t.changes;
+    if (t.frontAsked != now) {
+        t.frontAsked = now;
+        t.front = askFront();
+    }
+    return t.front;
 }
 
 int writeOutput(const char* text, std::size_t size)
 {
-    return writeAll(STDOUT_FILENO, text, size);
+    return writeAll(STDOUT_FILENO, text, size, true);
 }
 
 void failOutput(int error)
 {
     giveTerminalBack();
-    const char* const parts[] = {"gleanhex: cannot write to standard output: ", std::strerror(error), "\n"};
-    for (const char* part : parts)
-        writeAll(STDERR_FILENO, part, std::strlen(part));
+    if (t.hungUp == 0)
+        sayOnStandardError("cannot write to standard output", error);
     // Not exit(): its handlers would flush the output that just failed.
+    ::_exit(t.hungUp != 0 ? 0 : 1);
+}
+
+void failConsole(const char* what, int error)
+{
+    giveTerminalBack();
+    sayOnStandardError(what, error);
     ::_exit(1);
 }
+
+bool inputEnded()
+{
+    return t.inputOver || t.hungUp != 0;
+}
+
+int holdSignalsForTheWait()
+{
+    const sigset_t held = signalSet({SIGWINCH, SIGCONT, SIGHUP, SIGTTIN});
+    if (::sigprocmask(SIG_BLOCK, &held, &t.waitMask) != 0)
+        return errno;
+    for (const int sig : {SIGWINCH, SIGCONT, SIGHUP, SIGTTIN})
+        sigdelset(&t.waitMask, sig);
+    t.signalsHeld = true;
+    return 0;
+}
+
+namespace {
+
+enum class InputWait { READY, TIMED_OUT, STALE, ENDED };
 
 InputWait waitForInput(int timeoutMs, bool watchScreen)
 {
     for (;;) {
         // Checked with the signals held: one that comes now waits for ppoll,
         // which then returns at once.
-        if (hangUp != 0)
+        if (inputEnded())
             return InputWait::ENDED;
-        const bool inFront = inForeground();
-        if (!inFront) {
-            inBackground = true;
-        } else if (inBackground) {
-            // "fg" on a job that was running sends no continue.
-            inBackground = false;
-            takeBackInForeground();
-        }
-        if (watchScreen && screenStale != 0 && inFront)
+        const bool front = outputInForeground();
+        // "fg" on a job that was running, or started in the background: no continue came.
+        if (front && t.wanted != 0 && t.taken == 0)
+            takeTerminalBack();
+        if (watchScreen && front && t.redraws != t.screenSeen)
             return InputWait::STALE;
-        if (!inFront && haveSavedModes != 0)
+        if (!front && t.input)
             stopForTerminalInput();
-        // In the background no key is read: the front is looked for now and then,
-        // for the cases where no stop and no continue come.
-        const bool keys = haveSavedModes == 0 || inFront;
-        const int waitMs = inFront || timeoutMs >= 0 ? timeoutMs : BACKGROUND_CHECK_MS;
+        // In the background no key is read: only a signal can change that.
+        const bool keys = !t.input || front;
         pollfd input{STDIN_FILENO, POLLIN, 0};
-        timespec limit{waitMs / 1000, (waitMs % 1000) * 1000000L};
-        const int ready = ::ppoll(keys ? &input : nullptr, keys ? 1 : 0, waitMs >= 0 ? &limit : nullptr,
-                                  signalsHeld ? &waitMask : nullptr);
-        if (ready == 0 && waitMs == timeoutMs)
+        timespec limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000000L};
+        const int ready = ::ppoll(keys ? &input : nullptr, keys ? 1 : 0, timeoutMs >= 0 ? &limit : nullptr,
+                                  t.signalsHeld ? &t.waitMask : nullptr);
+        if (ready == 0)
             return InputWait::TIMED_OUT;
-        inputGone = ready > 0 && (input.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+        if (ready > 0 && (input.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && (input.revents & POLLIN) == 0) {
+            t.inputOver = true;
+            return InputWait::ENDED;
+        }
         if (ready > 0 || (ready < 0 && errno != EINTR))
             return InputWait::READY;  // the read says what is there, or what went wrong
     }
 }
 
-bool takeScreenChange()
-{
-    const bool changed = screenStale != 0;
-    screenStale = 0;
-    return changed;
-}
+enum class InputRead { BYTE, NONE, ENDED };
 
 InputRead readInput(std::uint8_t& byte)
 {
-    if (haveSavedModes == 0) {
-        const ssize_t n = retried([&byte] { return ::read(STDIN_FILENO, &byte, 1); });
+    if (!t.input) {
+        const ssize_t n = retryOnInterrupt([&byte] { return ::read(STDIN_FILENO, &byte, 1); });
+        t.inputOver = n != 1;
         return n == 1 ? InputRead::BYTE : InputRead::ENDED;
     }
-    // Held, SIGTTIN makes a read from the background fail instead of stopping
-    // the whole job, a wrapping script with it.
-    sigset_t ttin;
-    sigset_t before;
-    sigemptyset(&ttin);
-    sigaddset(&ttin, SIGTTIN);
-    ::sigprocmask(SIG_BLOCK, &ttin, &before);
-    const ssize_t n = retried([&byte] { return ::read(STDIN_FILENO, &byte, 1); });
-    const int error = errno;
-    ::sigprocmask(SIG_SETMASK, &before, nullptr);
+    // SIGTTIN is held (signals_posix.h): a read from the background fails
+    // instead of stopping the whole job, a wrapping script with it.
+    const ssize_t n = ::read(STDIN_FILENO, &byte, 1);
     if (n == 1)
         return InputRead::BYTE;
-    if (hangUp != 0 || inputGone)
+    if (t.hungUp != 0 || n == 0) {
+        t.inputOver = true;
         return InputRead::ENDED;
-    // Nothing after all: a shell read it while the program was being stopped.
-    if (n == 0 || error == EAGAIN || error == EWOULDBLOCK || (error == EIO && !inForeground(STDIN_FILENO)))
+    }
+    // A signal cut in (the wait sees what it changed), or the byte went to
+    // another reader while the program was being stopped.
+    if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
         return InputRead::NONE;
+    if (errno == EIO) {
+        t.frontAsked = -1;
+        if (!outputInForeground())
+            return InputRead::NONE;
+    }
+    t.inputOver = true;
     return InputRead::ENDED;
+}
+
+}  // namespace
+
+InputByte nextInputByte(std::uint8_t& byte, int timeoutMs, bool watchScreen)
+{
+    for (;;) {
+        switch (waitForInput(timeoutMs, watchScreen)) {
+        case InputWait::TIMED_OUT: return InputByte::TIMED_OUT;
+        case InputWait::STALE: t.screenSeen = t.redraws; return InputByte::STALE;
+        case InputWait::ENDED: return InputByte::ENDED;
+        case InputWait::READY: break;
+        }
+        switch (readInput(byte)) {
+        case InputRead::BYTE: return InputByte::BYTE;
+        case InputRead::NONE: break;  // gone again: wait once more
+        case InputRead::ENDED: return InputByte::ENDED;
+        }
+    }
+}
+
+bool inputWaiting()
+{
+    return waitForInput(0, false) == InputWait::READY;
 }

@@ -66,9 +66,6 @@ Address distanceFromHome(Address selected, Address home)
 
 void drawBlock(Address blockStart, Address home, unsigned row, unsigned col)
 {
-    // Whatever the cursor holds: it lies in memory that W can change.
-    row %= BLOCK_ROWS;
-    col %= BLOCK_COLS;
     const ConsoleHandle h = outputHandle();
     setTextAttribute(h, ATTR_FRAME);
     clearScreen();

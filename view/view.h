@@ -12,5 +12,5 @@ extern const std::array<const char*, 7> controlNames;
 // How far the selected byte lies from home, either way round the address space.
 Address distanceFromHome(Address selected, Address home);
 
-// Draws the block with the cursor at (row mod 15, col mod 16).
+// Draws the block with the cursor at (row, col), row below 15 and col below 16.
 void drawBlock(Address blockStart, Address home, unsigned row, unsigned col);

@@ -11,6 +11,7 @@
 #else
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -422,6 +423,9 @@ void overflowTheStackWithTheConsole()
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(master);
+        // The console writes only to its own controlling terminal.
+        ::setsid();
+        ::ioctl(slave, TIOCSCTTY, 0);
         ::dup2(slave, STDOUT_FILENO);
         ::setenv("TERM", "xterm", 1);
         // As main starts: the faults as a fresh process has them, the console, then the guard.

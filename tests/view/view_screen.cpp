@@ -3,7 +3,7 @@
 #include <iostream>
 #include <sstream>
 
-#include "support/captured_output.h"
+#include "support/captured_frame.h"
 #include "view/view.h"
 
 namespace {
@@ -36,9 +36,9 @@ Drawn drawn(Address blockStart, Address home, unsigned row, unsigned col)
     {
         const auto flags = std::cout.flags();
         const char fill = std::cout.fill();
-        const CapturedOutput out;
+        CapturedFrame out(FRAME_ROWS, 100);
         drawBlock(blockStart, home, row, col);
-        raw = out.text();
+        raw = out.presented();
         std::cout.flags(flags);
         std::cout.fill(fill);
     }

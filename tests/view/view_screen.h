@@ -9,11 +9,12 @@
 #include "support/screen.h"
 
 struct Drawn {
-    std::string raw;  // every byte drawBlock wrote
+    std::string raw;  // every byte that reached the terminal
     Screen screen;
 };
 
-// drawBlock's output, captured from std::cout, whose formatting it leaves as it found it.
+// drawBlock's output as the console's frame presents it, and std::cout's
+// formatting left as it found it.
 Drawn drawn(Address blockStart, Address home, unsigned row, unsigned col);
 
 // Every row of the frame, as written: trailing blanks too.

@@ -1,11 +1,10 @@
-// Keys and typed values on POSIX. Both come from standard input, read one byte
-// at a time and never ahead, so that keys can be scripted through a pipe: keys
-// are decoded from the raw terminal's bytes; a value is read by lines, kept
-// apart from the keys in std::cin's buffer. The terminal stays raw for a value
-// too, with the line editing and its echo done here: so typed-ahead text shows
-// as well, cursor keys edit instead of becoming text, and a stopped and
-// continued prompt can be drawn again with its text. A typed line counts only
-// once Enter is pressed.
+// Typed values on POSIX. They come from standard input as the keys do, read
+// by lines into std::cin's buffer, apart from the keys: what is left of a
+// value line waits for the next value and is never read as a key. The
+// terminal stays raw for a value too, with the line editing and its echo done
+// here: so typed-ahead text shows as well, cursor keys edit instead of
+// becoming text, and a stopped and continued prompt can be drawn again with
+// its text. A typed line counts only once Enter is pressed.
 
 #include <termios.h>
 
@@ -13,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iostream>
+#include <new>
 #include <streambuf>
 
 #include "console/console.h"
@@ -23,8 +23,7 @@
 
 namespace {
 
-// How long a lone Escape waits for the rest of a sequence before it counts as
-// the Escape key itself.
+// How long a lone Escape waits for the rest of a sequence.
 constexpr int ESCAPE_WAIT_MS = 100;
 
 constexpr std::uint8_t ESC = 0x1b;
@@ -35,50 +34,7 @@ constexpr std::uint8_t CTRL_W = 0x17;
 constexpr unsigned PROMPT_ROOM = 16;
 constexpr unsigned DEFAULT_COLUMNS = 80;
 
-KeyDecoder decoder;
-bool inputEnded = false;      // for keys and values alike: nothing more can be read
 bool pipedLineOpen = false;   // a piped value line was read only in part
-
-enum class Got { BYTE, TIMED_OUT, STALE, ENDED };
-
-Got readByte(std::uint8_t& byte, int timeoutMs, bool watchScreen)
-{
-    for (;;) {
-        switch (waitForInput(timeoutMs, watchScreen)) {
-        case InputWait::TIMED_OUT: return Got::TIMED_OUT;
-        case InputWait::STALE: takeScreenChange(); return Got::STALE;
-        case InputWait::ENDED: inputEnded = true; return Got::ENDED;
-        case InputWait::READY: break;
-        }
-        switch (readInput(byte)) {
-        case InputRead::BYTE: return Got::BYTE;
-        case InputRead::NONE: break;  // gone again: wait once more
-        case InputRead::ENDED: inputEnded = true; return Got::ENDED;
-        }
-    }
-}
-
-// The next whole key press. Not done when input has ended, and then `stale`
-// tells whether the screen must be drawn again first.
-Key nextKey(bool& stale)
-{
-    stale = false;
-    while (!inputEnded) {
-        std::uint8_t byte = 0;
-        const bool started = keyStarted(decoder);
-        const Got got = readByte(byte, started ? ESCAPE_WAIT_MS : -1, !started);
-        if (got == Got::STALE) {
-            stale = true;
-            return Key{};
-        }
-        if (got != Got::BYTE)
-            return finishKey(decoder);
-        const Key key = feedKeyByte(decoder, byte);
-        if (key.done)
-            return key;
-    }
-    return Key{};
-}
 
 bool matches(std::uint8_t byte, int editingCharacter)
 {
@@ -88,7 +44,7 @@ bool matches(std::uint8_t byte, int editingCharacter)
 // Cells the value's field may take: the rest of the window's width after
 // the short prompt text that comes before it on its line, within the field's
 // limits that the editor keeps too.
-unsigned fieldWidth()
+unsigned valueFieldWidth()
 {
     const int cols = windowSize().cols;
     const unsigned columns = cols > 0 ? static_cast<unsigned>(cols) : DEFAULT_COLUMNS;
@@ -98,37 +54,32 @@ unsigned fieldWidth()
 // One echo's worth of output; static, so that typing never allocates.
 char echo[ECHO_BYTES];
 
-// As every other output: only in the foreground, and a failure ends the program.
+// As every other output: only in the foreground, and a failure ends the
+// program. An echo cut short by a stop is drawn afresh after the continue.
 void writeEcho(std::size_t size)
 {
     if (!outputInForeground())
         return;
-    if (const int error = writeOutput(echo, size); error != 0)
+    if (const int error = writeOutput(echo, size); error != 0 && error != LOST_FOREGROUND)
         failOutput(error);
 }
 
-// Straight to the terminal, apart from the record of the screen: the echo
-// changes with every key, and a replay draws it afresh instead.
+// Straight to the terminal, apart from the frame: the echo changes with every
+// key, and a replay draws it afresh instead.
 void showLine(LineEdit& line)
 {
-    writeEcho(redrawLine(line, fieldWidth(), echo));
+    writeEcho(redrawLine(line, valueFieldWidth(), echo));
 }
 
-// Bytes are already waiting: a paste is shown once, after its last byte.
-bool moreToCome()
-{
-    return waitForInput(0, false) == InputWait::READY;
-}
+enum class LineState { EDITING, ENTERED, ENDED_EMPTY };
 
-enum class Typed { EDITING, ENTERED, EMPTY_EOF };
-
-Typed typedByte(LineEdit& line, std::uint8_t byte)
+LineState typeByte(LineEdit& line, std::uint8_t byte)
 {
     if (byte == '\r' || byte == '\n')
-        return Typed::ENTERED;
+        return LineState::ENTERED;
     if (matches(byte, editingChar(VEOF))) {
         if (line.size == 0)
-            return Typed::EMPTY_EOF;
+            return LineState::ENDED_EMPTY;
         applyEdit(line, Edit::DELETE_UNDER);
     } else if (matches(byte, editingChar(VERASE)) || byte == '\b' || byte == 0x7f) {
         applyEdit(line, Edit::ERASE_BEFORE);
@@ -139,7 +90,7 @@ Typed typedByte(LineEdit& line, std::uint8_t byte)
     } else {
         insertByte(line, byte);
     }
-    return Typed::EDITING;
+    return LineState::EDITING;
 }
 
 void keyOnLine(LineEdit& line, const Key& key)
@@ -160,7 +111,7 @@ void keyOnLine(LineEdit& line, const Key& key)
 void enter(LineEdit& line)
 {
     writeEcho(backToFieldStart(line, echo));
-    std::cout.write(echo, static_cast<std::streamsize>(shownLine(line, fieldWidth(), echo)));
+    std::cout.write(echo, static_cast<std::streamsize>(shownLine(line, valueFieldWidth(), echo)));
     std::cout << '\n' << std::flush;
 }
 
@@ -174,31 +125,31 @@ std::size_t readTypedLine(LineEdit& line)
     for (;;) {
         std::uint8_t byte = 0;
         const bool started = keyStarted(keys);
-        const Got got = readByte(byte, started ? ESCAPE_WAIT_MS : -1, !started);
-        if (got == Got::ENDED)
+        const InputByte got = nextInputByte(byte, started ? ESCAPE_WAIT_MS : -1, !started);
+        if (got == InputByte::ENDED)
             return 0;
-        if (got == Got::STALE) {
+        if (got == InputByte::STALE) {
             replayScreen();  // the screen up to the field, which is drawn anew
             line.shownCells = 0;
             line.cursorCells = 0;
             showLine(line);
             continue;
         }
-        if (got == Got::TIMED_OUT) {
+        if (got == InputByte::TIMED_OUT) {
             finishKey(keys);  // a lone Escape
         } else if (byte == ESC || (started && byte >= 0x20 && byte != 0x7f)) {
             keyOnLine(line, feedKeyByte(keys, byte));
         } else {
             finishKey(keys);  // a control byte cuts a sequence short and acts itself
-            const Typed typed = typedByte(line, byte);
-            if (typed == Typed::EMPTY_EOF) {
+            const LineState typed = typeByte(line, byte);
+            if (typed == LineState::ENDED_EMPTY) {
                 // An entry, not the end of input: one that no number can be read from.
                 line.text[0] = '\x04';
                 line.text[1] = '\n';
                 std::cout << '\n' << std::flush;
                 return 2;
             }
-            if (typed == Typed::ENTERED) {
+            if (typed == LineState::ENTERED) {
                 enter(line);
                 if (line.overflowed) {
                     line.text[0] = '\x04';  // never cut into a value: invalid as a whole
@@ -208,7 +159,7 @@ std::size_t readTypedLine(LineEdit& line)
                 return line.size + 1;
             }
         }
-        if (!moreToCome())
+        if (!inputWaiting())  // a paste is shown once, after its last byte
             showLine(line);
     }
 }
@@ -221,10 +172,10 @@ std::size_t readPipedLine(char* text)
     pipedLineOpen = true;
     while (size < LINE_BYTES) {
         std::uint8_t byte = 0;
-        const Got got = readByte(byte, -1, true);
-        if (got == Got::ENDED)
+        const InputByte got = nextInputByte(byte, -1, true);
+        if (got == InputByte::ENDED)
             break;
-        if (got == Got::STALE) {
+        if (got == InputByte::STALE) {
             replayScreen();
             continue;
         }
@@ -234,23 +185,25 @@ std::size_t readPipedLine(char* text)
             break;
         }
     }
-    if (inputEnded)
+    if (inputEnded())
         pipedLineOpen = false;
     return size;
 }
 
-// The rest of a piped value line too long to hold is dropped before keys are
-// read: it is never taken as keys.
+}  // namespace
+
 void dropRestOfPipedLine()
 {
-    while (pipedLineOpen && !inputEnded) {
+    while (pipedLineOpen && !inputEnded()) {
         std::uint8_t byte = 0;
-        const Got got = readByte(byte, -1, false);
-        if (got == Got::BYTE && byte == '\n')
+        const InputByte got = nextInputByte(byte, -1, false);
+        if (got == InputByte::BYTE && byte == '\n')
             pipedLineOpen = false;
     }
     pipedLineOpen = false;
 }
+
+namespace {
 
 struct ValueLineBuffer;
 
@@ -279,7 +232,7 @@ struct ValueLineBuffer : std::streambuf {
         if (gptr() < egptr())
             return traits_type::to_int_type(*gptr());
         std::size_t size = 0;
-        if (!inputEnded)
+        if (!inputEnded())
             size = inputIsTerminal() ? readTypedLine(line) : readPipedLine(line.text);
         shownAtOutput = outputWritten();  // typed lines echo as they are typed
         // At the end of input readKey reports it too, so the browse loop ends.
@@ -297,7 +250,7 @@ struct ValueLineBuffer : std::streambuf {
     {
         if (!inputIsTerminal() || gptr() == egptr() || outputWritten() == shownAtOutput)
             return;
-        const unsigned width = fieldWidth();
+        const unsigned width = valueFieldWidth();
         unsigned cells = 0;
         for (const char* p = gptr(); p < egptr() && *p != '\n';) {
             char glyph[4];
@@ -334,38 +287,9 @@ int BeforeValueRead::sync()
 void installValueLine()
 {
     // Never destroyed: std::cin may be read until the very end.
-    auto* const values = new ValueLineBuffer;
+    alignas(ValueLineBuffer) static unsigned char storage[sizeof(ValueLineBuffer)];
+    auto* const values = new (storage) ValueLineBuffer;
     std::cin.rdbuf(values);
     std::cin.tie(&values->tie);
 }
 
-void pauseForKey()
-{
-    std::cout << "Press any key to continue . . . " << std::flush;
-    dropRestOfPipedLine();
-    for (;;) {
-        bool stale = false;
-        const Key key = nextKey(stale);
-        if (stale)
-            replayScreen();
-        else if (key.done || inputEnded)
-            break;
-    }
-    std::cout << '\n';
-}
-
-int readKey()
-{
-    std::cout.flush();
-    dropRestOfPipedLine();
-    for (;;) {
-        if (inputEnded && !keyStarted(decoder))
-            return END_OF_INPUT;
-        bool stale = false;
-        const Key key = nextKey(stale);
-        if (stale)
-            return SCREEN_STALE;
-        if (key.done)
-            return key.code;
-    }
-}
