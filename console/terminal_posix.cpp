@@ -46,6 +46,13 @@ struct Terminal {
     bool front = true;
     sig_atomic_t sizeRead = -1;
     WindowSize window;
+    // Bytes read from the terminal and not yet taken: all a key's bytes come in
+    // one read, and keys and values take them from here alike. A pipe is read
+    // a byte at a time, never ahead: what the program leaves of it is still
+    // there for whatever reads it next (a script's next command).
+    std::uint8_t bytes[256]{};
+    std::size_t bytesAt = 0;
+    std::size_t bytesRead = 0;
     // The mask the key wait opens: the held signals come in only there, so
     // none can slip in between a check of the state and the wait.
     sigset_t waitMask{};
@@ -398,10 +405,12 @@ InputWait waitForInput(int timeoutMs, bool watchScreen)
             takeTerminalBack();
         if (watchScreen && front && t.redraws != t.screenSeen)
             return InputWait::STALE;
-        if (!front && t.input)
-            stopForTerminalInput();
         // In the background no key is read: only a signal can change that.
         const bool keys = !t.input || front;
+        if (keys && t.bytesAt < t.bytesRead)
+            return InputWait::READY;
+        if (!keys)
+            stopForTerminalInput();
         pollfd input{STDIN_FILENO, POLLIN, 0};
         timespec limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000000L};
         const int ready = ::ppoll(keys ? &input : nullptr, keys ? 1 : 0, timeoutMs >= 0 ? &limit : nullptr,
@@ -421,25 +430,26 @@ enum class InputRead { BYTE, NONE, ENDED };
 
 InputRead readInput(std::uint8_t& byte)
 {
-    if (!t.input) {
-        const ssize_t n = retryOnInterrupt([&byte] { return ::read(STDIN_FILENO, &byte, 1); });
-        t.inputOver = n != 1;
-        return n == 1 ? InputRead::BYTE : InputRead::ENDED;
-    }
-    // SIGTTIN is held (signals_posix.h): a read from the background fails
-    // instead of stopping the whole job, a wrapping script with it.
-    const ssize_t n = ::read(STDIN_FILENO, &byte, 1);
-    if (n == 1)
+    if (t.bytesAt < t.bytesRead) {
+        byte = t.bytes[t.bytesAt++];
         return InputRead::BYTE;
-    if (t.hungUp != 0 || n == 0) {
-        t.inputOver = true;
-        return InputRead::ENDED;
     }
-    // A signal cut in (the wait sees what it changed), or the byte went to
-    // another reader while the program was being stopped.
-    if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
+    // SIGTTIN is held (holdSignalsForTheWait): a read from the background
+    // fails instead of stopping the whole job, a wrapping script with it. A
+    // pipe is read on through a signal; a terminal goes back to the wait,
+    // which sees what the signal changed.
+    const ssize_t n = t.input ? ::read(STDIN_FILENO, t.bytes, sizeof t.bytes)
+                              : retryOnInterrupt([] { return ::read(STDIN_FILENO, t.bytes, 1); });
+    if (n > 0) {
+        t.bytesRead = static_cast<std::size_t>(n);
+        t.bytesAt = 1;
+        byte = t.bytes[0];
+        return InputRead::BYTE;
+    }
+    // The byte may have gone to another reader while the program was being stopped.
+    if (n < 0 && t.hungUp == 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
         return InputRead::NONE;
-    if (errno == EIO) {
+    if (n < 0 && t.hungUp == 0 && errno == EIO && t.input) {
         t.frontAsked = -1;
         if (!outputInForeground())
             return InputRead::NONE;
