@@ -8,6 +8,7 @@ namespace {
 
 constexpr char CLEAR[] = "\x1b[H\x1b[J";
 constexpr int RING_LINES = FRAME_LINES - FRAME_TOP_LINES;
+constexpr int LINE_BYTES = static_cast<int>(sizeof FrameLine::text);
 // From this window size up the frame is shown whole.
 constexpr int WHOLE_ROWS = 25;
 constexpr int WHOLE_COLS = 85;
@@ -17,36 +18,78 @@ int slotOf(int line)
     return line < FRAME_TOP_LINES ? line : FRAME_TOP_LINES + (line - FRAME_TOP_LINES) % RING_LINES;
 }
 
+FrameLine& lineOf(Frame& f)
+{
+    return f.lines[slotOf(f.line)];
+}
+
+// The line goes on in the frame's attribute from its end on.
+void markAttribute(Frame& f, FrameLine& l)
+{
+    if (f.attr < 0 || (l.spans > 0 && l.span[l.spans - 1].attr == f.attr))
+        return;
+    if (l.spans > 0 && l.span[l.spans - 1].cell == l.cells) {
+        l.span[l.spans - 1].attr = static_cast<std::uint8_t>(f.attr);  // nothing was written in the one before
+        return;
+    }
+    if (l.spans < FRAME_SPANS)
+        l.span[l.spans++] = FrameSpan{static_cast<std::uint16_t>(l.cells), static_cast<std::uint16_t>(l.size),
+                                      static_cast<std::uint8_t>(f.attr)};
+}
+
+void startLine(Frame& f)
+{
+    FrameLine& l = lineOf(f);
+    l.cells = 0;
+    l.size = 0;
+    l.spans = 0;
+    l.wide = false;
+    markAttribute(f, l);
+}
+
 void putGlyph(Frame& f, const char* bytes, std::size_t size, unsigned cells)
 {
-    FrameLine& l = f.lines[slotOf(f.line)];
+    FrameLine& l = lineOf(f);
     if (l.cells + static_cast<int>(cells) > FRAME_COLS)
         return;
-    FrameCell& c = l.cell[l.cells++];
-    std::memcpy(c.bytes, bytes, size);
-    c.size = static_cast<std::uint8_t>(size);
-    c.attr = f.attr;
-    if (cells == 2)
-        l.cell[l.cells++] = FrameCell{{}, 0, f.attr};
+    std::memcpy(l.text + l.size, bytes, size);
+    l.size += static_cast<int>(size);
+    l.cells += static_cast<int>(cells);
+    l.wide = l.wide || cells == 2;
     f.filled = f.line + 1;
 }
 
-void newLine(Frame& f)
+// A run of printable ASCII, the most of any frame: from `text`, how many it took.
+std::size_t putAscii(Frame& f, const char* text, std::size_t size)
 {
-    ++f.line;
-    f.lines[slotOf(f.line)].cells = 0;
+    std::size_t n = 0;
+    while (n < size && static_cast<unsigned char>(text[n]) >= 0x20 && static_cast<unsigned char>(text[n]) < 0x7f)
+        ++n;
+    if (n == 0)
+        return 0;
+    FrameLine& l = lineOf(f);
+    const std::size_t room = static_cast<std::size_t>(FRAME_COLS - l.cells);
+    const std::size_t kept = n < room ? n : room;
+    std::memcpy(l.text + l.size, text, kept);
+    l.size += static_cast<int>(kept);
+    l.cells += static_cast<int>(kept);
+    f.filled = f.line + 1;
+    return n;
 }
+
+std::size_t utf8Length(unsigned char lead)
+{
+    return lead >= 0xc2 && lead <= 0xdf ? 2 : lead >= 0xe0 && lead <= 0xef ? 3 : lead >= 0xf0 && lead <= 0xf4 ? 4 : 1;
+}
+
+bool isContinuation(unsigned char b) { return b >= 0x80 && b <= 0xbf; }
 
 // One character from `text`, of which `size` bytes are at hand; how many it took.
 std::size_t addCharacter(Frame& f, const char* text, std::size_t size)
 {
-    const auto b = static_cast<unsigned char>(text[0]);
-    if (b == '\n') {
-        newLine(f);
-        return 1;
-    }
-    if (b >= 0x20 && b < 0x7f) {
-        putGlyph(f, text, 1, 1);
+    if (text[0] == '\n') {
+        ++f.line;
+        startLine(f);
         return 1;
     }
     char glyph[4];
@@ -56,13 +99,6 @@ std::size_t addCharacter(Frame& f, const char* text, std::size_t size)
     putGlyph(f, glyph, glyphSize, cells);
     return length;
 }
-
-std::size_t utf8Length(unsigned char lead)
-{
-    return lead >= 0xc2 && lead <= 0xdf ? 2 : lead >= 0xe0 && lead <= 0xef ? 3 : lead >= 0xf0 && lead <= 0xf4 ? 4 : 1;
-}
-
-bool isContinuation(unsigned char b) { return b >= 0x80 && b <= 0xbf; }
 
 void put(Sink& sink, const char* text, std::size_t size)
 {
@@ -104,37 +140,72 @@ void putAttr(Sink& sink, Shown& s, int attr)
     s.attr = attr;
 }
 
-void putCell(Sink& sink, Shown& s, const FrameCell& c, bool colours)
+// The byte of `l` where cell `cell` starts, counted on from `cell0` at `byte0`.
+int byteAtCell(const FrameLine& l, int cell0, int byte0, int cell)
 {
-    if (colours)
-        putAttr(sink, s, c.attr);
-    put(sink, c.bytes, c.size);
+    if (cell >= l.cells)
+        return l.size;
+    int at = byte0;
+    for (int c = cell0; c < cell && at < l.size;) {
+        const auto b = static_cast<unsigned char>(l.text[at]);
+        const std::size_t length = utf8Length(b);
+        unsigned cells = 1;
+        if (l.wide && length > 1) {
+            char glyph[4];
+            std::size_t glyphSize = 0;
+            glyphOf(l.text + at, static_cast<std::size_t>(l.size - at), glyph, glyphSize, cells);
+        }
+        if (c + static_cast<int>(cells) > cell)
+            break;  // the right half of a wide glyph: it is not shown at all
+        c += static_cast<int>(cells);
+        at += static_cast<int>(length);
+    }
+    return at;
 }
 
-int cellsOf(const Frame& f, int line)
+// The bytes [from, to) of a line, each in its attribute (before the first,
+// in whatever the terminal has: the program has set none yet).
+void putText(Sink& sink, Shown& s, const FrameLine& l, int from, int to, bool colours)
 {
-    const FrameLine* const l = frameLine(f, line);
-    return l != nullptr ? l->cells : 0;
+    int i = -1;
+    while (i + 1 < l.spans && l.span[i + 1].byte <= from)
+        ++i;
+    while (from < to) {
+        const int end = i + 1 < l.spans && l.span[i + 1].byte < to ? l.span[i + 1].byte : to;
+        if (colours && i >= 0)
+            putAttr(sink, s, l.span[i].attr);
+        put(sink, l.text + from, static_cast<std::size_t>(end - from));
+        from = end;
+        ++i;
+    }
+}
+
+const FrameLine* keptLine(const Frame& f, int line)
+{
+    if (line < 0 || line > f.line || (line >= FRAME_TOP_LINES && line <= f.line - RING_LINES))
+        return nullptr;
+    return &f.lines[slotOf(line)];
 }
 
 // Plain text and the whole layout: every line as it comes, its break at once.
 void presentInOrder(const Frame& f, Shown& s, Sink& sink, bool colours)
 {
     for (int line = s.line; line <= f.line; ++line) {
+        const int from = line == s.line ? s.byte : 0;
         if (line > s.line) {
             put(sink, '\n');
             s.atLineStart = true;
         }
-        const FrameLine* const l = frameLine(f, line);
-        for (int col = line == s.line ? s.col : 0; l != nullptr && col < l->cells; ++col) {
-            if (l->cell[col].size == 0)
-                continue;
-            putCell(sink, s, l->cell[col], colours);
+        const FrameLine* const l = keptLine(f, line);
+        if (l != nullptr && from < l->size) {
+            putText(sink, s, *l, from, l->size, colours);
             s.atLineStart = false;
         }
     }
+    const FrameLine* const last = keptLine(f, f.line);
     s.line = f.line;
-    s.col = cellsOf(f, f.line);
+    s.col = last != nullptr ? last->cells : 0;
+    s.byte = last != nullptr ? last->size : 0;
 }
 
 // The fitted layout: which window row a frame line shows on, if any.
@@ -167,29 +238,38 @@ bool reachLine(Shown& s, Sink& sink, int line)
 void presentFitted(const Frame& f, Shown& s, Sink& sink)
 {
     for (int line = s.line; line <= f.line; ++line) {
-        const FrameLine* const l = frameLine(f, line);
-        for (int col = line == s.line ? s.col : 0; l != nullptr && col < l->cells; ++col) {
-            const FrameCell& c = l->cell[col];
-            const int width = col + 1 < l->cells && l->cell[col + 1].size == 0 ? 2 : 1;
-            if (c.size != 0 && reachLine(s, sink, line) && col + width <= s.cols)
-                putCell(sink, s, c, true);
-        }
+        const FrameLine* const l = keptLine(f, line);
+        const int fromCell = line == s.line ? s.col : 0;
+        const int fromByte = line == s.line ? s.byte : 0;
+        if (l == nullptr || fromByte >= l->size || !reachLine(s, sink, line))
+            continue;
+        // Cut at the window's edge as it is composed.
+        if (fromCell < s.cols)
+            putText(sink, s, *l, fromByte, byteAtCell(*l, fromCell, fromByte, s.cols), true);
     }
+    const FrameLine* const last = keptLine(f, f.line);
     s.line = f.line;
-    s.col = cellsOf(f, f.line);
+    s.col = last != nullptr ? last->cells : 0;
+    s.byte = last != nullptr ? last->size : 0;
 }
 
 }  // namespace
 
-void clearFrame(Frame& f, std::uint8_t attr)
+void clearFrame(Frame& f, int attr)
 {
     f.line = 0;
     f.filled = 0;
-    f.lines[0].cells = 0;
     f.partialSize = 0;
     ++f.clears;
     f.clearAttr = attr;
     f.attr = attr;
+    startLine(f);
+}
+
+void setFrameAttribute(Frame& f, std::uint8_t attr)
+{
+    f.attr = attr;
+    markAttribute(f, lineOf(f));
 }
 
 void addText(Frame& f, const char* text, std::size_t size)
@@ -210,6 +290,9 @@ void addText(Frame& f, const char* text, std::size_t size)
         f.partialSize -= taken;
     }
     while (i < size) {
+        i += putAscii(f, text + i, size - i);
+        if (i == size)
+            break;
         const auto b = static_cast<unsigned char>(text[i]);
         if (utf8Length(b) > size - i) {
             // The character goes on in the next text, unless a byte here cuts it short.
@@ -224,13 +307,6 @@ void addText(Frame& f, const char* text, std::size_t size)
         }
         i += addCharacter(f, text + i, size - i);
     }
-}
-
-const FrameLine* frameLine(const Frame& f, int line)
-{
-    if (line < 0 || line > f.line || (line >= FRAME_TOP_LINES && line <= f.line - RING_LINES))
-        return nullptr;
-    return &f.lines[slotOf(line)];
 }
 
 Layout layoutFor(bool sequences, Window window)
@@ -252,10 +328,12 @@ void present(const Frame& f, Shown& s, Layout layout, Window window, Sink& sink)
             s.clears = f.clears;
             s.line = 0;
             s.col = 0;
+            s.byte = 0;
         }
         presentInOrder(f, s, sink, false);
         s.layout = layout;
         s.valid = true;
+        s.drawn = true;
         sink.flush(sink);
         return;
     }
@@ -274,13 +352,14 @@ void present(const Frame& f, Shown& s, Layout layout, Window window, Sink& sink)
     }
     if (whole) {
         // The first screen, before any clear, goes on from where the shell left the cursor.
-        if (f.clearAttr >= 0 || s.drawn) {
+        if (f.clears > 0 || s.drawn) {
             putAttr(sink, s, f.clearAttr);
             put(sink, CLEAR, sizeof CLEAR - 1);
         }
         s.clears = f.clears;
         s.line = 0;
         s.col = 0;
+        s.byte = 0;
         s.row = 0;
     }
     s.layout = layout;
@@ -319,8 +398,10 @@ void FrameBuffer::gather()
 
 void FrameBuffer::setAttribute(std::uint8_t attr)
 {
+    if (attr == frame.attr)
+        return;  // no gathering: the view sets the same attribute for most cells
     gather();
-    frame.attr = attr;
+    setFrameAttribute(frame, attr);
 }
 
 void FrameBuffer::clear()

@@ -21,16 +21,25 @@ constexpr int FRAME_TOP_LINES = 32;
 constexpr int FRAME_LINES = 96;
 // Cells a line keeps: the widest line is a prompt with the widest value field.
 constexpr int FRAME_COLS = 544;
+// Changes of attribute a line keeps; the view makes three at most.
+constexpr int FRAME_SPANS = 48;
 
-struct FrameCell {
-    char bytes[4];
-    std::uint8_t size;   // 0: the right half of the wide glyph before it
+// From cell `cell` (byte `byte` of the line's text) on, the text is in `attr`.
+struct FrameSpan {
+    std::uint16_t cell;
+    std::uint16_t byte;
     std::uint8_t attr;
 };
 
+// A line: its characters' bytes as they go to the terminal, each character
+// one cell or, where `wide`, maybe two, and the attributes they are in.
 struct FrameLine {
     int cells = 0;
-    FrameCell cell[FRAME_COLS];
+    int size = 0;
+    int spans = 0;
+    bool wide = false;
+    char text[FRAME_COLS * 4];
+    FrameSpan span[FRAME_SPANS];
 };
 
 struct Frame {
@@ -38,20 +47,20 @@ struct Frame {
     int line = 0;          // the line text goes on at
     int filled = 0;        // lines up to the last that holds a cell
     int clears = 0;        // how many clears there were
-    int clearAttr = -1;    // the attribute the last clear was made in; -1: none yet
-    std::uint8_t attr = 0; // for the text that comes next
+    int clearAttr = -1;    // the attribute the last clear was made in
+    int attr = -1;         // for the text that comes next; -1: the terminal's own, before any is set
     char partial[4]{};     // a character whose bytes are still coming
     std::size_t partialSize = 0;
 };
 
 // Starts the frame afresh, as a clear of the screen in `attr` does.
-void clearFrame(Frame& f, std::uint8_t attr);
+void clearFrame(Frame& f, int attr);
+// Text written after this shows in `attr`.
+void setFrameAttribute(Frame& f, std::uint8_t attr);
 // Text as the view writes it: characters, each a cell (two for a wide one),
 // and line breaks. Any byte that would act on a terminal is shown as a
 // printable stand-in instead.
 void addText(Frame& f, const char* text, std::size_t size);
-// Line `line` of the frame, or nothing where it is no longer kept.
-const FrameLine* frameLine(const Frame& f, int line);
 
 enum class Layout : std::uint8_t { PLAIN, WHOLE, FITTED };
 
@@ -63,8 +72,9 @@ struct Shown {
     int rows = 0;
     int cols = 0;
     int clears = 0;      // the frame's clears when this was drawn
-    int line = 0;        // the frame's line and cell the next text goes to
+    int line = 0;        // the frame's line, cell and byte of it the next text goes to
     int col = 0;
+    int byte = 0;
     int row = 0;         // the window's row the cursor is on (fitted)
     int lines = 1;       // lines laid out (fitted)
     int keepTop = 0;     // lines from the top that stay once the frame is taller than the window

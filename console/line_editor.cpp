@@ -48,9 +48,13 @@ struct Range {
     std::uint32_t to;
 };
 
+// The ranges are in order: the search stops at the first that starts above `cp`.
 bool within(std::uint32_t cp, const Range* ranges, std::size_t count)
 {
-    return std::any_of(ranges, ranges + count, [cp](const Range& r) { return cp >= r.from && cp <= r.to; });
+    for (const Range* r = ranges; r < ranges + count && cp >= r->from; ++r)
+        if (cp <= r->to)
+            return true;
+    return false;
 }
 
 // Characters that take no cell of their own or reorder the line (combining

@@ -1,6 +1,7 @@
 #include "view/view.h"
 
-#include <iomanip>
+#include <cstddef>
+#include <cstring>
 #include <iostream>
 
 #include "console/console.h"
@@ -35,22 +36,87 @@ const char* representation(unsigned char v)
     return byteGlyph(v);
 }
 
+// Numbers formatted by hand, straight into the text of a line: a frame is
+// written at every key press.
+constexpr char DIGITS[] = "0123456789abcdef";
+
+std::size_t putHex(char* out, Address a)
+{
+    char digits[sizeof(Address) * 2];
+    std::size_t n = 0;
+    do {
+        digits[n++] = DIGITS[a & 0xf];
+        a >>= 4;
+    } while (a != 0);
+    for (std::size_t i = 0; i < n; ++i)
+        out[i] = digits[n - 1 - i];
+    return n;
+}
+
+std::size_t putDecimal(char* out, Address a)
+{
+    char digits[24];
+    std::size_t n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + a % 10);
+        a /= 10;
+    } while (a != 0);
+    for (std::size_t i = 0; i < n; ++i)
+        out[i] = digits[n - 1 - i];
+    return n;
+}
+
+std::size_t putText(char* out, const char* text)
+{
+    const std::size_t n = std::strlen(text);
+    std::memcpy(out, text, n);
+    return n;
+}
+
+// Writes what `text` holds so far, and starts it again.
+void writeOut(char* text, std::size_t& n)
+{
+    std::cout.write(text, static_cast<std::streamsize>(n));
+    n = 0;
+}
+
 void drawRow(ConsoleHandle h, const Snapshot& chr, Address blockStart, unsigned r, unsigned row, unsigned col)
 {
+    // The widest row: a 16-digit address, 16 cells of 3, and 16 glyphs of up to 3 bytes each.
+    char text[160];
+    std::size_t n = 0;
     setTextAttribute(h, ATTR_NORMAL);
-    std::cout << std::hex << blockStart + Address{r} * BLOCK_COLS << " :";
+    n += putHex(text + n, blockStart + Address{r} * BLOCK_COLS);
+    n += putText(text + n, " :");
     for (unsigned c = 0; c < BLOCK_COLS; ++c) {
-        std::cout << ' ';
-        setTextAttribute(h, r == row && c == col ? ATTR_SELECTED : ATTR_NORMAL);
-        std::cout << std::setw(2) << std::setfill('0') << unsigned{chr[r][c]};
-        setTextAttribute(h, ATTR_NORMAL);
+        text[n++] = ' ';
+        const bool selected = r == row && c == col;
+        if (selected) {
+            writeOut(text, n);
+            setTextAttribute(h, ATTR_SELECTED);
+        }
+        text[n++] = DIGITS[chr[r][c] >> 4];
+        text[n++] = DIGITS[chr[r][c] & 0xf];
+        if (selected) {
+            writeOut(text, n);
+            setTextAttribute(h, ATTR_NORMAL);
+        }
     }
-    std::cout << " : ";
+    n += putText(text + n, " : ");
     for (unsigned c = 0; c < BLOCK_COLS; ++c) {
-        setTextAttribute(h, r == row && c == col ? ATTR_SELECTED : ATTR_NORMAL);
-        std::cout << cellText(chr[r][c]);
+        const bool selected = r == row && c == col;
+        if (selected) {
+            writeOut(text, n);
+            setTextAttribute(h, ATTR_SELECTED);
+        }
+        n += putText(text + n, cellText(chr[r][c]));
+        if (selected) {
+            writeOut(text, n);
+            setTextAttribute(h, ATTR_NORMAL);
+        }
     }
-    std::cout << '\n';
+    text[n++] = '\n';
+    writeOut(text, n);
 }
 
 }  // namespace
@@ -70,8 +136,13 @@ void drawBlock(Address blockStart, Address home, unsigned row, unsigned col)
     setTextAttribute(h, ATTR_FRAME);
     clearScreen();
     const Address selected = selectedAddress(blockStart, row, col);
-    std::cout << "Block starting at address: " << std::hex << blockStart << " (" << std::dec
-              << distanceFromHome(selected, home) << " Bytes from home)\n";
+    char text[128];
+    std::size_t n = putText(text, "Block starting at address: ");
+    n += putHex(text + n, blockStart);
+    n += putText(text + n, " (");
+    n += putDecimal(text + n, distanceFromHome(selected, home));
+    n += putText(text + n, " Bytes from home)\n");
+    writeOut(text, n);
     std::cout << SEPARATOR;
 
     const Snapshot chr = snapshotBlock(blockStart);
@@ -82,8 +153,15 @@ void drawBlock(Address blockStart, Address home, unsigned row, unsigned col)
     std::cout << "\n[Arrow Keys] select byte, [PG UP]/[PG DN] read previous/next block"
               << "\n[INS]/[DEL] Scan up/down, [HOME] starting location, [X] exit, [W] write\n";
     const unsigned char v = chr[row][col];
-    std::cout << "\nSelected Byte: [" << representation(v) << "] HEX:" << std::hex << unsigned{v}
-              << " Decimal: " << std::dec << unsigned{v} << '\n';
-    std::cout << "Address: " << std::hex << selected;
+    n = putText(text, "\nSelected Byte: [");
+    std::cout.write(text, static_cast<std::streamsize>(n));
+    std::cout << representation(v);
+    n = putText(text, "] HEX:");
+    n += putHex(text + n, v);
+    n += putText(text + n, " Decimal: ");
+    n += putDecimal(text + n, v);
+    n += putText(text + n, "\nAddress: ");
+    n += putHex(text + n, selected);
+    writeOut(text, n);
     setTextAttribute(h, ATTR_NORMAL);
 }
