@@ -205,8 +205,7 @@ int releaseTerminal(bool fromBehind, bool flushKeys)
         return 0;
     const bool front = askFront();
     termios now{};
-    const bool stillOurs = t.input && t.haveModes != 0 && modesNow(now) && sameModes(now, t.keys);
-    if (!front && !(fromBehind && stillOurs))
+    if (!front && !(fromBehind && t.input && t.haveModes != 0 && modesNow(now) && sameModes(now, t.keys)))
         return 0;  // the shell has the terminal, with its own modes
     int error = 0;
     if (t.sequences)

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <unistd.h>
@@ -507,6 +508,48 @@ TEST(BrowseEnd, InterruptedTerminalCallsAreRetried)
     press(s, RIGHT);
     quit(s);
     EXPECT_TRUE(s.screen().autowrap());
+}
+
+// System calls for `count` presses of `key` after the first frame, each
+// pressed once the frame before is drawn, as strace counts them with the
+// start and the end; -1 where it cannot trace here.
+long systemCallsFor(const std::string& key, int count)
+{
+    const std::string counts = ::testing::TempDir() + "gleanhex-calls";
+    PtySession s({.args = {"-mainframe"}, .prefix = {"/usr/bin/strace", "-c", "-o", counts}});
+    if (!s.nextFrame())
+        return -1;
+    for (int i = 0; i < count; ++i)
+        press(s, key);
+    quit(s);
+    std::ifstream summary(counts);
+    std::string line;
+    std::string last;
+    while (std::getline(summary, line))
+        if (!line.empty())
+            last = line;
+    // The total line: "100.00  seconds  usecs  calls  errors  total"
+    std::istringstream total(last);
+    std::string percent;
+    double seconds = 0;
+    long usecs = 0;
+    long calls = -1;
+    total >> percent >> seconds >> usecs >> calls;
+    return calls;
+}
+
+TEST(BrowseKeys, AKeyAfterTheFirstFrameCostsAWaitAReadAndAWrite)
+{
+    if (::access("/usr/bin/strace", X_OK) != 0)
+        GTEST_SKIP() << "strace is not installed";
+    if (GLEANHEX_ASAN)
+        GTEST_SKIP() << "the sanitizer's runtime makes calls of its own";
+    const long none = systemCallsFor("q", 0);
+    if (none < 0)
+        GTEST_SKIP() << "cannot trace here";
+    // What ten keys add to a run is what they cost.
+    EXPECT_LE(systemCallsFor("q", 10) - none, 10 * 4) << "a key that changes nothing";
+    EXPECT_LE(systemCallsFor(RIGHT, 10) - none, 10 * 4) << "an arrow";
 }
 
 }  // namespace
