@@ -1,6 +1,7 @@
 // gleanhex: browse, walk and edit the raw bytes of this very process.
 
 #include <iostream>
+#include <new>
 
 #include "browse/commands.h"
 #include "common/sanitizers.h"
@@ -8,7 +9,16 @@
 #include "probe/guard.h"
 #include "view/view.h"
 
-int main(int argc, char* argv[])
+namespace {
+
+int outOfMemory()
+{
+    endConsole();
+    std::cerr << "gleanhex: out of memory\n";
+    return 1;
+}
+
+int browse(int argc, char* argv[])
 {
     beginConsole();
     // After the console's handlers, which it hands every other fault to, and
@@ -20,7 +30,9 @@ int main(int argc, char* argv[])
     }
 
     // Never released: it is where browsing starts, for the whole run.
-    char* const homeBlock = new char;
+    char* const homeBlock = new (std::nothrow) char;
+    if (homeBlock == nullptr)
+        return outOfMemory();
     keptForTheWholeRun(homeBlock);
     Address blockStart = reinterpret_cast<Address>(homeBlock);
     // There to be looked at: a real array in this frame, not constant data.
@@ -46,4 +58,16 @@ int main(int argc, char* argv[])
     std::cout << "\nGoodbye\n";
     endConsole();
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    // Memory runs out only at the start, before the first frame: after it nothing allocates.
+    try {
+        return browse(argc, argv);
+    } catch (const std::bad_alloc&) {
+        return outOfMemory();
+    }
 }

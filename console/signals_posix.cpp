@@ -3,7 +3,6 @@
 #include <signal.h>
 
 #include <cstddef>
-#include <iterator>
 
 #include "common/system_posix.h"
 #include "console/terminal_posix.h"
@@ -17,9 +16,6 @@ alignas(16) char altStack[ALT_STACK_BYTES];
 const int terminatingSignals[] = {SIGINT, SIGTERM, SIGQUIT, SIGPIPE, SIGALRM,
                                   SIGUSR1, SIGUSR2, SIGXCPU, SIGXFSZ, SIGABRT, SIGSEGV,
                                   SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS};
-// The terminating signals left to the system's action while stopped.
-volatile sig_atomic_t defaulted[std::size(terminatingSignals)];
-
 int setHandler(int sig, void (*handler)(int), int flags, const sigset_t& held)
 {
     struct sigaction act {};
@@ -51,26 +47,6 @@ void onTerminatingSignal(int sig)
     ::raise(sig);  // delivered once this handler returns: the default action follows
 }
 
-// While stopped the program runs no code, so a kill then must end it at
-// once by the system's own action: the terminal is given back already. Only
-// where the handler is still this one: the memory guard's comes after it.
-void defaultTerminatingSignals()
-{
-    for (std::size_t i = 0; i < std::size(terminatingSignals); ++i) {
-        struct sigaction current {};
-        defaulted[i] = ::sigaction(terminatingSignals[i], nullptr, &current) == 0 &&
-                       current.sa_handler == onTerminatingSignal &&
-                       ::signal(terminatingSignals[i], SIG_DFL) != SIG_ERR;
-    }
-}
-
-void restoreTerminatingSignals()
-{
-    for (std::size_t i = 0; i < std::size(terminatingSignals); ++i)
-        if (defaulted[i] != 0)
-            setHandler(terminatingSignals[i], onTerminatingSignal, SA_ONSTACK, signalSet({}));
-}
-
 void onStopSignal(int sig);
 
 // Stopping means raising the stop again, and a stop raised discards any
@@ -90,13 +66,11 @@ void onStopSignal(int sig)
     if (!pendingSignal(SIGCONT))
         ::raise(sig);  // pending while held: a continue from now on discards it
     giveTerminalBackForStop();
-    defaultTerminatingSignals();
     {
         // Stops here, until continued, unless a continue came meanwhile.
         const sigset_t stop = signalSet({sig});
         ::sigprocmask(SIG_UNBLOCK, &stop, nullptr);
     }
-    restoreTerminatingSignals();
     setHandler(sig, onStopSignal, 0, signalSet({SIGCONT}));
     takeTerminalBack();
 }

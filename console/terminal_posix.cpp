@@ -57,12 +57,17 @@ struct Terminal {
     // none can slip in between a check of the state and the wait.
     sigset_t waitMask{};
     bool signalsHeld = false;
+    // In the background, unable to stop: input is waiting that the program did
+    // not read, so the wait cannot wake on input and looks again now and then.
+    bool foreignInput = false;
 };
 
 Terminal t;
 
 // Autowrap off: a row wider than the terminal is cut at its right edge instead
 // of pushing the whole frame up a line.
+constexpr int BACKGROUND_LOOK_MS = 250;
+
 constexpr char TAKE_SEQUENCES[] = "\x1b[?7l";
 // Colours reset last, so that nothing after them can undo it.
 constexpr char GIVE_BACK_SEQUENCES[] = "\x1b[?7h\x1b[0m";
@@ -218,16 +223,19 @@ int releaseTerminal(bool fromBehind, bool flushKeys)
     return error;
 }
 
-void stopForTerminalInput()
+// Whether the program stops: as any program that reads its terminal from the
+// background, until "fg" continues it, with the terminal left as the shell
+// has it. The whole process group stops, as the terminal would stop it: a
+// script that runs the program stops with it, so that the shell sees the job
+// stopped. Not where the stop is ignored, or would be discarded (an orphaned
+// group).
+bool stopForTerminalInput()
 {
-    // As any program that reads its terminal from the background: stopped until
-    // "fg" continues it, with the terminal left as the shell has it. The whole
-    // process group stops, as the terminal would stop it: a script that runs
-    // the program stops with it, so that the shell sees the job stopped. Not
-    // where the stop is ignored, or would be discarded (an orphaned group).
     struct sigaction current {};
-    if (::sigaction(SIGTTIN, nullptr, &current) == 0 && current.sa_handler == SIG_DFL && groupCanStop())
-        ::kill(0, SIGTTIN);
+    if (::sigaction(SIGTTIN, nullptr, &current) != 0 || current.sa_handler != SIG_DFL || !groupCanStop())
+        return false;
+    ::kill(0, SIGTTIN);  // pending while held: taken in the wait, which stops there
+    return true;
 }
 
 void sayOnStandardError(const char* what, int error)
@@ -404,19 +412,38 @@ InputWait waitForInput(int timeoutMs, bool watchScreen)
             takeTerminalBack();
         if (watchScreen && front && t.redraws != t.screenSeen)
             return InputWait::STALE;
-        // In the background no key is read: only a signal can change that.
         const bool keys = !t.input || front;
         if (keys && t.bytesAt < t.bytesRead)
             return InputWait::READY;
-        if (!keys)
-            stopForTerminalInput();
+        // In the background no key is read. Where the program cannot stop,
+        // nothing tells it of being brought to the front ("fg" on a job that
+        // runs sends no continue): it looks again when input comes, and while
+        // input it did not read is waiting (the shell's), every quarter second.
+        const bool waitForSignal = !keys && stopForTerminalInput();
+        const bool looksOnInput = !keys && !waitForSignal && !t.foreignInput;
+        int waitMs = timeoutMs;
+        if (!keys && !waitForSignal && t.foreignInput)
+            waitMs = BACKGROUND_LOOK_MS;
         pollfd input{STDIN_FILENO, POLLIN, 0};
-        timespec limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000000L};
-        const int ready = ::ppoll(keys ? &input : nullptr, keys ? 1 : 0, timeoutMs >= 0 ? &limit : nullptr,
+        timespec limit{waitMs / 1000, (waitMs % 1000) * 1000000L};
+        const bool withInput = keys || looksOnInput;
+        const int ready = ::ppoll(withInput ? &input : nullptr, withInput ? 1 : 0, waitMs >= 0 ? &limit : nullptr,
                                   t.signalsHeld ? &t.waitMask : nullptr);
+        if (!keys) {
+            // Whatever woke it, the front is asked again; input it sees from
+            // the background is another's, until nothing is left to read.
+            t.frontAsked = -1;
+            int waiting = 0;
+            t.foreignInput = (ready > 0 && looksOnInput) ||
+                             (t.foreignInput && ::ioctl(STDIN_FILENO, FIONREAD, &waiting) == 0 && waiting > 0);
+            if (ready >= 0 && waitMs != timeoutMs)
+                continue;
+        }
         if (ready == 0)
             return InputWait::TIMED_OUT;
         if (ready > 0 && (input.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && (input.revents & POLLIN) == 0) {
+            // A terminal that hung up is gone for output too: nobody is there to see it.
+            t.hungUp = t.input ? 1 : t.hungUp;
             t.inputOver = true;
             return InputWait::ENDED;
         }
