@@ -200,24 +200,27 @@ int enterKeyMode()
 }
 
 // Modes and sequences back as they were, with every signal held off so that
-// nothing cuts in half way. In the foreground, and with `fromBehind` from the
-// background too while the terminal still has the program's own modes: a
-// shell that took it back already (and set its own) is left alone.
+// nothing cuts in half way. In the foreground; and with `fromBehind` from the
+// background too, where the shell may have taken the terminal already (run
+// from a script, the program is stopped after the script's shell): the
+// sequences are the program's own to undo, and nobody else resets them, but
+// modes that are no longer the program's are the shell's, and stay.
 int releaseTerminal(bool fromBehind, bool flushKeys)
 {
     const SignalsHeld held(everySignal());
     if (t.taken == 0)
         return 0;
     const bool front = askFront();
-    termios now{};
-    if (!front && !(fromBehind && t.input && t.haveModes != 0 && modesNow(now) && sameModes(now, t.keys)))
-        return 0;  // the shell has the terminal, with its own modes
+    if (!front && !fromBehind)
+        return 0;
     int error = 0;
     if (t.sequences)
         error = writeText(GIVE_BACK_SEQUENCES, sizeof GIVE_BACK_SEQUENCES - 1);
+    termios now{};
+    const bool modes = t.input && t.haveModes != 0 && (front || (modesNow(now) && sameModes(now, t.keys)));
     // Typed-ahead keys were the program's; from the background they are the shell's.
     const int when = front && flushKeys ? TCSAFLUSH : TCSANOW;
-    if (t.input && t.haveModes != 0 && retryOnInterrupt([when] { return ::tcsetattr(STDIN_FILENO, when, &t.saved); }) != 0)
+    if (modes && retryOnInterrupt([when] { return ::tcsetattr(STDIN_FILENO, when, &t.saved); }) != 0)
         error = error != 0 ? error : errno;
     t.taken = 0;
     return error;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cerrno>
@@ -551,5 +552,68 @@ TEST(BrowseKeys, AKeyAfterTheFirstFrameCostsAWaitAReadAndAWrite)
     EXPECT_LE(systemCallsFor("q", 10) - none, 10 * 4) << "a key that changes nothing";
     EXPECT_LE(systemCallsFor(RIGHT, 10) - none, 10 * 4) << "an arrow";
 }
+
+// Real shells, each as a user has it, running the program through a script:
+// Ctrl-Z stops the script's shell at once and the interactive shell takes the
+// terminal and reads, whatever the program's stop is still doing. Each time
+// the shell must get its terminal as it gave it (it reads a line and runs it,
+// autowrap is on), and "fg" must bring the program back in key mode.
+struct RealShell {
+    const char* name;
+    const char* stopped;  // what the shell says of a stopped job
+    std::vector<std::string> command;
+};
+
+class RealShells : public ::testing::TestWithParam<RealShell> {};
+
+TEST_P(RealShells, CtrlZOnAScriptThatRunsTheProgramGivesTheShellItsTerminal)
+{
+    const RealShell& shell = GetParam();
+    const std::string& path = shell.command[shell.command[0] == "/usr/bin/env" ? 2 : 0];
+    if (::access(path.c_str(), X_OK) != 0)
+        GTEST_SKIP() << path << " is not installed";
+    const std::string script = ::testing::TempDir() + "gleanhex-wrapper.sh";
+    {
+        std::ofstream out(script);
+        out << "#!/bin/sh\n'" << programPath() << "' \"$@\"\necho wrapped-rc=$?\n";
+    }
+    ::chmod(script.c_str(), 0755);
+    PtySession s({.args = {}, .rows = 30, .cols = 100, .term = "screen", .command = shell.command});
+    ASSERT_TRUE(s.waitUntil([&] { return s.output().find("$ ") != std::string::npos; })) << s.output();
+    s.send(script + " -mainframe\r");
+    ASSERT_TRUE(s.nextFrame()) << s.screen().text();
+    const unsigned long long start = blockStartShown(s);
+    for (int round = 1; round <= 10; ++round) {
+        SCOPED_TRACE(round);
+        s.send("\x1a");
+        // The shell reads and runs a line: it has its terminal, and no end of file came.
+        // Quoted as typed, so that only the command's output shows it whole.
+        const std::string echoed = "ok-" + std::to_string(round);
+        ASSERT_TRUE(s.waitUntil([&] { return countOf(s.output(), shell.stopped) == static_cast<size_t>(round); }))
+            << s.screen().text();
+        ::usleep(100000);  // the program's stop may still be giving the terminal back
+        s.send("echo ok\"\"-" + std::to_string(round) + "\r");
+        ASSERT_TRUE(s.waitForText(echoed)) << s.screen().text();
+        EXPECT_EQ(s.waitExit(milliseconds(0)), -1) << "the shell ended";
+        EXPECT_TRUE(s.screen().autowrap()) << "autowrap left off";
+        s.send("fg\r");
+        ASSERT_TRUE(s.nextFrame()) << s.screen().text();
+        EXPECT_TRUE(keyMode(s.modes()));
+        press(s, RIGHT);
+        EXPECT_EQ(selectedShown(s), start + static_cast<unsigned long long>(round));
+    }
+    s.send("x");
+    ASSERT_TRUE(s.waitForText("wrapped-rc=0"));
+    s.send("exit\r");
+    EXPECT_NE(s.waitExit(), -1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Shells, RealShells,
+                         ::testing::Values(RealShell{"bash", "Stopped", {"/usr/bin/env", "PS1=$ ", "/bin/bash", "--norc", "--noprofile", "-i"}},
+                                           RealShell{"dash", "Stopped", {"/usr/bin/env", "PS1=$ ", "/usr/bin/dash", "-i"}},
+                                           RealShell{"zsh", "suspended", {"/usr/bin/env", "PS1=$ ", "/usr/bin/zsh", "-f", "-i"}},
+                                           RealShell{"fish", "has stopped", {"/usr/bin/fish", "--no-config", "-i", "-C",
+                                                              "function fish_prompt; echo -n '$ '; end"}}),
+                         [](const auto& shellInfo) { return std::string(shellInfo.param.name); });
 
 }  // namespace

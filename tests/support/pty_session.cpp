@@ -101,6 +101,11 @@ void say(const char* text)
 
 }  // namespace
 
+std::string programPath()
+{
+    return GLEANHEX_BINARY;
+}
+
 PtySession::PtySession(SessionOptions options) : screen_(options.rows, options.cols)
 {
     winsize size{};
@@ -141,6 +146,8 @@ PtySession::PtySession(SessionOptions options) : screen_(options.rows, options.c
         std::vector<std::string> words = options.prefix;
         words.push_back(GLEANHEX_BINARY);
         words.insert(words.end(), options.args.begin(), options.args.end());
+        if (!options.command.empty())
+            words = options.command;
         if (options.wrapper) {
             std::string script;
             for (const std::string& word : words)

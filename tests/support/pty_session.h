@@ -33,7 +33,13 @@ struct SessionOptions {
     std::vector<std::string> prefix{};
     // TERM for the program; empty leaves it unset.
     std::string term = "xterm-256color";
+    // Runs this instead of the program: a real shell, which the test then
+    // types the program's command line into.
+    std::vector<std::string> command{};
 };
+
+// The built program's path.
+std::string programPath();
 
 class PtySession {
 public:
