@@ -7,6 +7,7 @@
 
 #include "console/console.h"
 #include "console/console_posix.h"
+#include "console/description_posix.h"
 #include "console/signals_posix.h"
 #include "console/terminal_posix.h"
 
@@ -28,6 +29,7 @@ void beginConsole()
         failConsole("cannot hold signals for the key wait", error);
     if (const int error = installSignalHandlers(); error != 0)
         failConsole("cannot install the handlers that give the terminal back", error);
+    describeTerminal();
     if (const int error = takeTerminal(); error != 0)
         failConsole("cannot take the terminal", error);
     installOutput();

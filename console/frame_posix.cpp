@@ -253,6 +253,22 @@ void presentFitted(const Frame& f, Shown& s, Sink& sink)
     s.byte = last != nullptr ? last->size : 0;
 }
 
+// A terminal that erases in its own colours, not the current ones, leaves
+// every cell the frame does not write in them: the whole window is painted
+// in the colours the clear was made in first, to its width and its last line.
+void paintWindow(Sink& sink, Window window)
+{
+    char spaces[64];
+    std::memset(spaces, ' ', sizeof spaces);
+    for (int row = 0; row < window.rows; ++row) {
+        if (row > 0)
+            put(sink, '\n');
+        for (int left = window.cols; left > 0; left -= static_cast<int>(sizeof spaces))
+            put(sink, spaces, left < static_cast<int>(sizeof spaces) ? static_cast<std::size_t>(left) : sizeof spaces);
+    }
+    put(sink, "\x1b[H", 3);
+}
+
 }  // namespace
 
 void clearFrame(Frame& f, int attr)
@@ -317,7 +333,7 @@ Layout layoutFor(bool sequences, Window window)
     return unknown || (window.rows >= WHOLE_ROWS && window.cols >= WHOLE_COLS) ? Layout::WHOLE : Layout::FITTED;
 }
 
-void present(const Frame& f, Shown& s, Layout layout, Window window, Sink& sink)
+void present(const Frame& f, Shown& s, Layout layout, Window window, Sink& sink, bool paintBlanks)
 {
     if (layout == Layout::PLAIN) {
         // Frames follow one another, each from the start of a line of its own.
@@ -355,6 +371,8 @@ void present(const Frame& f, Shown& s, Layout layout, Window window, Sink& sink)
         if (f.clears > 0 || s.drawn) {
             putAttr(sink, s, f.clearAttr);
             put(sink, CLEAR, sizeof CLEAR - 1);
+            if (paintBlanks)
+                paintWindow(sink, window);
         }
         s.clears = f.clears;
         s.line = 0;

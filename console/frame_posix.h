@@ -100,8 +100,10 @@ struct Window {
 // The layout for a window: PLAIN without escape sequences, else WHOLE or FITTED.
 Layout layoutFor(bool sequences, Window window);
 // Writes what brings the terminal from `shown` to `f`, and notes it in `shown`.
-// Drawn whole after a clear, a change of layout or window, or an invalid `shown`.
-void present(const Frame& f, Shown& shown, Layout layout, Window window, Sink& sink);
+// Drawn whole after a clear, a change of layout or window, or an invalid
+// `shown`; there, with `paintBlanks` (a terminal that erases in its own
+// colours), every cell of the window is painted in the clear's colours first.
+void present(const Frame& f, Shown& shown, Layout layout, Window window, Sink& sink, bool paintBlanks = false);
 // The line breaks a fitted screen holds back at its end, for when the
 // terminal may scroll: the program is about to give it back.
 void presentHeldBreaks(const Frame& f, Shown& shown, Sink& sink);

@@ -7,6 +7,7 @@
 
 #include "console/console.h"
 #include "console/console_posix.h"
+#include "console/description_posix.h"
 #include "console/key_decoder.h"
 #include "console/terminal_posix.h"
 
@@ -17,6 +18,18 @@ namespace {
 constexpr int ESCAPE_WAIT_MS = 100;
 
 KeyDecoder decoder;
+// The bytes of the key in hand, for a sequence the decoder does not know.
+char sequence[16];
+int sequenceSize = 0;
+
+// A sequence no common terminal sends may still be in the terminal's own description.
+Key described(Key key)
+{
+    if (key.done && key.code == KEY_OTHER && sequenceSize > 1 && sequenceSize <= static_cast<int>(sizeof sequence))
+        if (const int code = describedKey(sequence, sequenceSize); code != 0)
+            key.code = code;
+    return key;
+}
 
 // The next whole key press. Not done when input has ended, and then `stale`
 // tells whether the screen must be drawn again first.
@@ -32,10 +45,15 @@ Key nextKey(bool& stale)
             return Key{};
         }
         if (got != InputByte::BYTE)
-            return finishKey(decoder);
+            return described(finishKey(decoder));
+        if (!started)
+            sequenceSize = 0;
+        if (sequenceSize < static_cast<int>(sizeof sequence))
+            sequence[sequenceSize] = static_cast<char>(byte);
+        ++sequenceSize;
         const Key key = feedKeyByte(decoder, byte);
         if (key.done)
-            return key;
+            return described(key);
     }
     return Key{};
 }

@@ -10,6 +10,7 @@
 
 #include "console/console.h"
 #include "console/console_posix.h"
+#include "console/description_posix.h"
 #include "console/frame_posix.h"
 #include "console/terminal_posix.h"
 
@@ -52,7 +53,8 @@ void presentToTerminal(FrameBuffer& buffer)
     const WindowSize size = windowSize();
     const Window window{size.rows, size.cols};
     out.lost = false;
-    present(buffer.frame, out.shown, layoutFor(outputTakesSequences(), window), window, out.sink);
+    present(buffer.frame, out.shown, layoutFor(outputTakesSequences(), window), window, out.sink,
+            !terminalDescription().eraseInColour);
     if (out.lost)
         out.shown.valid = false;
 }

@@ -10,10 +10,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "common/system_posix.h"
+#include "console/description_posix.h"
 
 namespace {
 
@@ -53,6 +55,10 @@ struct Terminal {
     std::uint8_t bytes[256]{};
     std::size_t bytesAt = 0;
     std::size_t bytesRead = 0;
+    // Written when the terminal is taken and when it is given back: autowrap,
+    // the keypad's mode, the colours.
+    char takeSequences[48] = "";
+    char giveBackSequences[48] = "";
     // The mask the key wait opens: the held signals come in only there, so
     // none can slip in between a check of the state and the wait.
     sigset_t waitMask{};
@@ -68,6 +74,7 @@ Terminal t;
 // of pushing the whole frame up a line.
 constexpr int BACKGROUND_LOOK_MS = 250;
 
+// Around the keypad-transmit mode the terminal's description gives.
 constexpr char TAKE_SEQUENCES[] = "\x1b[?7l";
 // Colours reset last, so that nothing after them can undo it.
 constexpr char GIVE_BACK_SEQUENCES[] = "\x1b[?7h\x1b[0m";
@@ -192,7 +199,7 @@ int enterKeyMode()
     }
     t.taken = 1;
     if (t.sequences) {
-        const int error = writeText(TAKE_SEQUENCES, sizeof TAKE_SEQUENCES - 1);
+        const int error = writeText(t.takeSequences, std::strlen(t.takeSequences));
         if (error != 0)
             return error;
     }
@@ -215,7 +222,7 @@ int releaseTerminal(bool fromBehind, bool flushKeys)
         return 0;
     int error = 0;
     if (t.sequences)
-        error = writeText(GIVE_BACK_SEQUENCES, sizeof GIVE_BACK_SEQUENCES - 1);
+        error = writeText(t.giveBackSequences, std::strlen(t.giveBackSequences));
     termios now{};
     const bool modes = t.input && t.haveModes != 0 && (front || (modesNow(now) && sameModes(now, t.keys)));
     // Typed-ahead keys were the program's; from the background they are the shell's.
@@ -260,6 +267,10 @@ int takeTerminal()
     t.input = input == 1;
     t.output = output == 1;
     t.sequences = t.output && !plainTerminalType();
+    // Keypad-transmit mode, so that every key sends what its description says.
+    const TerminalDescription& d = terminalDescription();
+    std::snprintf(t.takeSequences, sizeof t.takeSequences, "%s%s", TAKE_SEQUENCES, d.keypadOn);
+    std::snprintf(t.giveBackSequences, sizeof t.giveBackSequences, "%s%s", d.keypadOff, GIVE_BACK_SEQUENCES);
     t.wanted = 1;
     // Started in the background: taken once it is brought to the foreground.
     if (!askFront())

@@ -9,10 +9,17 @@
 //   ESC [ ? 7 l    autowrap off while it has the terminal: a line wider than the
 //                  window is cut at its edge instead of pushing the frame up;
 //   ESC [ ? 7 h    autowrap back on when it gives the terminal back;
+//   smkx, rmkx     keypad-transmit mode on while it has the terminal, off when
+//                  it gives it back (ESC [ ? 1 h ESC = and ESC [ ? 1 l ESC > for
+//                  most; as the terminal's description says where there is one),
+//                  so that every cursor and editing key sends the sequence the
+//                  description gives it;
 //   ESC [ 0 ; f ; b m   the colours of what follows (frame_posix.h), and
 //   ESC [ 0 m      the terminal's own colours again when it gives it back;
 //   ESC [ H ESC [ J     a clear: home and erase below, in the frame's colours
 //                  (an erase of the whole screen would go to the scrollback);
+//                  where the terminal does not erase in colour, spaces in the
+//                  frame's colours over the whole window after it;
 //   BS             (from the value line) the typed value's echo moves back.
 // The terminal is touched only while the program's process group is in its
 // foreground, with one exception: a stop gives back from the background too,

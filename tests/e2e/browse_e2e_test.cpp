@@ -276,8 +276,10 @@ TEST(BrowseEnd, QuitKeysRestoreTheTerminal)
         ASSERT_TRUE(s.nextFrame());
         const termios running = s.modes();
         EXPECT_EQ(running.c_lflag & (ECHO | ICANON), 0U) << "keys would echo during a redraw";
+        EXPECT_TRUE(s.screen().keypad()) << "keys would send what keypad-transmit mode does not";
         s.send(key);
         expectEndedCleanly(s);
+        EXPECT_FALSE(s.screen().keypad()) << "the keypad's mode not given back";
         EXPECT_NE(s.screen().text().find("Address: "), std::string::npos);
         EXPECT_EQ(s.screen().cursorCol(), 0);
         EXPECT_EQ(s.line(s.screen().cursorRow() - 1), "Goodbye");
@@ -402,6 +404,23 @@ TEST(BrowseOutput, OutputThatIsNoTerminalIsPlainText)
     }
 }
 
+// A terminal that erases in its own colours (no background-colour erase, as
+// GNU screen has it) still shows the frame's black everywhere.
+TEST(BrowseScreen, WithoutBackgroundColourEraseEveryCellIsPainted)
+{
+    PtySession s({.args = {"-mainframe"}, .rows = 30, .cols = 100, .term = "screen"});
+    ASSERT_TRUE(s.nextFrame());
+    ASSERT_TRUE(s.waitForText("Address: "));
+    for (int row = 0; row < s.screen().rows(); ++row)
+        for (int col = 0; col < s.screen().cols(); ++col) {
+            ASSERT_TRUE(s.screen().cell(row, col).written) << "row " << row << " column " << col;
+            const int bg = s.screen().cell(row, col).bg;
+            ASSERT_TRUE(bg == 40 || bg == 42) << "row " << row << " column " << col;  // black, or the selection's green
+        }
+    expectCleanScreen(s);
+    quit(s);
+}
+
 TEST(BrowseOutput, FailedOutputEndsWithStatusOneAndSaysWhy)
 {
     const PipedRun full = runPiped({"-mainframe"}, "x", "/dev/full", "xterm-256color");
@@ -415,6 +434,7 @@ TEST(BrowseJobs, BackgroundLeavesTheTerminalToTheShellUntilForeground)
     ASSERT_TRUE(s.nextFrame());
     s.send("\x1a");  // Ctrl-Z
     ASSERT_TRUE(s.waitForText("Stopped"));
+    EXPECT_FALSE(s.screen().keypad());
     const size_t stopped = s.output().size();
     s.send("bg\r");
     // Waiting for a key from the background stops it again, on SIGTTIN, with

@@ -112,6 +112,10 @@ void Screen::finishCsi(char final)
         autowrap_ = final == 'h';
         return;
     }
+    if (sequence_ == "?1" && (final == 'h' || final == 'l')) {
+        cursorKeys_ = final == 'h';
+        return;
+    }
     const bool plainParams = sequence_.find_first_not_of("0123456789;") == std::string::npos;
     if (!plainParams) {
         violation("CSI " + sequence_ + final);
@@ -186,6 +190,9 @@ void Screen::feed(std::string_view bytes)
             if (ch == '[') {
                 sequence_.clear();
                 state_ = State::Csi;
+            } else if (ch == '=' || ch == '>') {
+                keypad_ = ch == '=';
+                state_ = State::Ground;
             } else {
                 violation(std::string("ESC ") + ch);
                 state_ = State::Ground;

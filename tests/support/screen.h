@@ -1,7 +1,7 @@
 #pragma once
 // A small terminal screen model. It understands exactly what a well-behaved
 // gleanhex frame may contain (printable UTF-8, line breaks, cursor home, erase,
-// SGR colours, autowrap off and on) and records anything else as a violation:
+// SGR colours, autowrap and keypad-transmit mode off and on) and records anything else as a violation:
 // a control code that reached the terminal, or a glyph written over the last
 // column of a line that had already reached it.
 
@@ -54,6 +54,8 @@ public:
     int fg() const { return fg_; }
     int bg() const { return bg_; }
     bool autowrap() const { return autowrap_; }
+    // Keypad-transmit mode: the cursor keys' and the keypad's application modes.
+    bool keypad() const { return cursorKeys_ || keypad_; }
     // How many times a line break at the bottom pushed the screen up.
     int scrolls() const { return scrolls_; }
 
@@ -72,6 +74,8 @@ private:
     int col_ = 0;
     bool pendingWrap_ = false;
     bool autowrap_ = true;
+    bool cursorKeys_ = false;
+    bool keypad_ = false;
     bool atEdge_ = false;  // the last column was just written, and the cursor stayed there
     int scrolls_ = 0;
     int fg_ = 0;
