@@ -8,7 +8,6 @@ namespace {
 
 constexpr char CLEAR[] = "\x1b[H\x1b[J";
 constexpr int RING_LINES = FRAME_LINES - FRAME_TOP_LINES;
-constexpr int LINE_BYTES = static_cast<int>(sizeof FrameLine::text);
 // From this window size up the frame is shown whole.
 constexpr int WHOLE_ROWS = 25;
 constexpr int WHOLE_COLS = 85;
