@@ -23,7 +23,7 @@ struct Terminal {
     // What standard input and output are, found at the start.
     bool input = false;      // the controlling terminal, whose modes are managed
     bool output = false;     // the controlling terminal
-    bool sequences = false;  // ... and it takes escape sequences
+    bool takesSequences = false;  // ... and it takes escape sequences
     pid_t group = 0;
     // The modes to give back, as read in the foreground, and key mode made of them.
     termios saved{};
@@ -198,7 +198,7 @@ int enterKeyMode()
             return errno;
     }
     t.taken = 1;
-    if (t.sequences) {
+    if (t.takesSequences) {
         const int error = writeText(t.takeSequences, std::strlen(t.takeSequences));
         if (error != 0)
             return error;
@@ -221,7 +221,7 @@ int releaseTerminal(bool fromBehind, bool flushKeys)
     if (!front && !fromBehind)
         return 0;
     int error = 0;
-    if (t.sequences)
+    if (t.takesSequences)
         error = writeText(t.giveBackSequences, std::strlen(t.giveBackSequences));
     termios now{};
     const bool modes = t.input && t.haveModes != 0 && (front || (modesNow(now) && sameModes(now, t.keys)));
@@ -266,7 +266,7 @@ int takeTerminal()
         return errno;
     t.input = input == 1;
     t.output = output == 1;
-    t.sequences = t.output && !plainTerminalType();
+    t.takesSequences = t.output && !plainTerminalType();
     // Keypad-transmit mode, so that every key sends what its description says.
     const TerminalDescription& d = terminalDescription();
     std::snprintf(t.takeSequences, sizeof t.takeSequences, "%s%s", TAKE_SEQUENCES, d.keypadOn);
@@ -289,7 +289,7 @@ void giveTerminalBackOnSignal()
 {
     if (t.wanted == 0)
         return;
-    const bool shown = t.sequences && t.taken != 0 && askFront();
+    const bool shown = t.takesSequences && t.taken != 0 && askFront();
     giveTerminalBack();
     if (shown)
         writeText("\r\n", 2);
@@ -338,7 +338,7 @@ bool inputIsTerminal()
 
 bool outputTakesSequences()
 {
-    return t.sequences;
+    return t.takesSequences;
 }
 
 int editingChar(int index)

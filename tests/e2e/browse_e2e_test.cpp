@@ -624,6 +624,26 @@ TEST_P(RealShells, CtrlZOnAScriptThatRunsTheProgramGivesTheShellItsTerminal)
     }
     s.send("x");
     ASSERT_TRUE(s.waitForText("wrapped-rc=0"));
+
+    // Started in the background, while the shell's line editor has the
+    // terminal: brought to the front it still stops on Ctrl-Z, and gives back
+    // the modes the shell gave it, not the editor's.
+    const std::string modes = ::testing::TempDir() + "gleanhex-modes";
+    const auto stops = [&](size_t n) { return s.waitUntil([&] { return countOf(s.output(), shell.stopped) == n; }); };
+    s.send("stty -a > " + modes + ".before; '" + programPath() + "' -mainframe &\r");
+    ::usleep(300000);
+    s.send("\r");  // bash and dash report a job's stop before their next prompt
+    ASSERT_TRUE(stops(11)) << "no stop for terminal input: " << s.screen().text();
+    s.send("fg\r");
+    ASSERT_TRUE(s.nextFrame()) << s.screen().text();
+    s.send("\x1a");
+    ASSERT_TRUE(stops(12)) << s.screen().text();
+    s.send("fg\r");
+    ASSERT_TRUE(s.nextFrame()) << s.screen().text();
+    s.send("x");
+    ASSERT_TRUE(s.waitUntil([&] { return countOf(s.output(), "Goodbye") == 2; }));
+    s.send("stty -a > " + modes + ".after; cmp -s " + modes + ".before " + modes + ".after && echo same\"\"-modes\r");
+    EXPECT_TRUE(s.waitForText("same-modes")) << s.screen().text();
     s.send("exit\r");
     EXPECT_NE(s.waitExit(), -1);
 }
