@@ -629,10 +629,13 @@ TEST_P(RealShells, CtrlZOnAScriptThatRunsTheProgramGivesTheShellItsTerminal)
     // terminal: brought to the front it still stops on Ctrl-Z, and gives back
     // the modes the shell gave it, not the editor's.
     const std::string modes = ::testing::TempDir() + "gleanhex-modes";
-    const auto stops = [&](size_t n) { return s.waitUntil([&] { return countOf(s.output(), shell.stopped) == n; }); };
+    const auto stops = [&](size_t n, milliseconds limit = milliseconds(5000)) {
+        return s.waitUntil([&] { return countOf(s.output(), shell.stopped) == n; }, limit);
+    };
     s.send("stty -a > " + modes + ".before; '" + programPath() + "' -mainframe &\r");
-    ::usleep(300000);
-    s.send("\r");  // bash and dash report a job's stop before their next prompt
+    // bash and dash report a job's stop only before their next prompt.
+    for (int i = 0; i < 25 && !stops(11, milliseconds(200)); ++i)
+        s.send("\r");
     ASSERT_TRUE(stops(11)) << "no stop for terminal input: " << s.screen().text();
     s.send("fg\r");
     ASSERT_TRUE(s.nextFrame()) << s.screen().text();
