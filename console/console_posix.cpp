@@ -6,6 +6,7 @@
 
 #include "console/console.h"
 #include "console/console_posix.h"
+#include "console/glyphs.h"
 #include "console/terminal_posix.h"
 
 namespace {
@@ -20,6 +21,7 @@ void giveBackAtExit()
 
 void beginConsole()
 {
+    chooseGlyphsForLocale();  // reading the locale may allocate, which no key may do
     std::ios::sync_with_stdio(false);
     // First: the output's way of writing depends on what the terminal is.
     takeTerminal();
