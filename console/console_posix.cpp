@@ -8,6 +8,7 @@
 #include "console/console.h"
 #include "console/console_posix.h"
 #include "console/description_posix.h"
+#include "console/glyphs.h"
 #include "console/signals_posix.h"
 #include "console/terminal_posix.h"
 
@@ -23,6 +24,7 @@ void giveBackAtExit()
 
 void beginConsole()
 {
+    chooseGlyphsForLocale();  // reading the locale may allocate, which no key may do
     std::ios::sync_with_stdio(false);
     // Signals first: none of them may find the terminal taken and no handler to give it back.
     if (const int error = holdSignalsForTheWait(); error != 0)

@@ -1,9 +1,22 @@
 // Raw memory bytes as a code page 437 console shows them, in UTF-8: every
 // value is one printable column and none reaches the terminal as a control code.
+// Any other character set gets printable ASCII alone, and '.' for every other
+// byte: in a single-byte set 0x80-0x9F are control codes, and what the rest
+// show differs from one set to the next. Not '?', which is what an unreadable
+// byte (0x3f) shows.
+
+#include "console/glyphs.h"
+
+#include <langinfo.h>
+
+#include <clocale>
+#include <cstring>
 
 #include "console/console.h"
 
 namespace {
+
+bool utf8 = true;  // chosen once, before the first frame
 
 // clang-format off
 const char* const GLYPHS[256] = {
@@ -44,7 +57,19 @@ const char* const GLYPHS[256] = {
 
 }  // namespace
 
+void chooseGlyphsForLocale()
+{
+    // A locale the system lacks leaves "C" in force, whose set is ASCII.
+    std::setlocale(LC_CTYPE, "");
+    const char* const codeset = nl_langinfo(CODESET);
+    utf8 = std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0;
+    // Nothing else here goes by the C library's locale: back to the default.
+    std::setlocale(LC_CTYPE, "C");
+}
+
+bool terminalIsUtf8() { return utf8; }
+
 const char* byteGlyph(unsigned char byte)
 {
-    return GLYPHS[byte];
+    return utf8 || (byte >= 0x20 && byte < 0x7f) ? GLYPHS[byte] : ".";
 }

@@ -34,6 +34,25 @@ Key cursorKey(std::uint8_t final)
     }
 }
 
+// ESC O and a letter: the keypad's keys with NumLock off, as terminals send
+// them in keypad-transmit mode, the navigation keys their digits carry.
+Key keypadKey(std::uint8_t final)
+{
+    switch (final) {
+    case 'x': return finished(KEY_UP);
+    case 'r': return finished(KEY_DOWN);
+    case 't': return finished(KEY_LEFT);
+    case 'v': return finished(KEY_RIGHT);
+    case 'w': return finished(KEY_HOME);
+    case 'q': return finished(KEY_END);
+    case 'y': return finished(KEY_PAGE_UP);
+    case 's': return finished(KEY_PAGE_DOWN);
+    case 'p': return finished(KEY_INSERT);
+    case 'n': return finished(KEY_DELETE);
+    default: return cursorKey(final);
+    }
+}
+
 // ESC [ n ~ (and the ^ $ @ forms some terminals use for modified keys).
 Key numberedKey(unsigned n)
 {
@@ -161,7 +180,7 @@ Key feedKeyByte(KeyDecoder& d, std::uint8_t b)
             return Key{};
         }
         if (endsSequence(d, b)) {
-            Key k = d.phase == CSI ? csiKey(d, b) : (d.foreign ? none() : cursorKey(b));
+            Key k = d.phase == CSI ? csiKey(d, b) : (d.foreign ? none() : d.params > 0 ? cursorKey(b) : keypadKey(b));
             d = KeyDecoder{};
             return k;
         }

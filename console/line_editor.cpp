@@ -4,13 +4,18 @@
 #include <cstring>
 #include <iterator>
 
+#include "console/glyphs.h"
+
 namespace {
 
 bool isContinuation(std::uint8_t b) { return b >= 0x80 && b <= 0xbf; }
 
-// Length of the well-formed UTF-8 character at `p`, or 0.
+// Length of the well-formed UTF-8 character at `p`, or 0. Always 0 where the
+// terminal's set is a single-byte one: each byte is a character there.
 std::size_t utf8Length(const std::uint8_t* p, std::size_t size)
 {
+    if (!terminalIsUtf8())
+        return 0;
     const std::uint8_t b = p[0];
     std::size_t length = 0;
     std::uint8_t low = 0x80;

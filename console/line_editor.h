@@ -1,7 +1,8 @@
 #pragma once
 // The line a value is typed into at a terminal: its editing, and the echo
 // that shows it. A UTF-8 character is one character for the cursor and for
-// every erase; any other byte stands alone and shows as "?". The echo uses
+// every erase; any other byte stands alone and shows as "?", as does every
+// byte above 0x7f where the terminal's set is not UTF-8. The echo uses
 // nothing but printable text, spaces and backspaces, in a field of a given
 // width that scrolls sideways with the cursor.
 

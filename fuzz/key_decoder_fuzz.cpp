@@ -106,6 +106,17 @@ int expectedCode(const std::string& body, Sequence::Phase phase)
     // Insert and Delete outside keypad-transmit mode: "set insert mode" and "delete character".
     if (phase == Sequence::CSI && (body == "4h" || body == "P"))
         return body == "P" ? KEY_DELETE : KEY_INSERT;
+    // The keypad's digits with NumLock off, in keypad-transmit mode.
+    if (phase == Sequence::SS3 && body.size() == 1) {
+        const char* const keypad = "xrtvwqysp";
+        const int codes[] = {KEY_UP, KEY_DOWN, KEY_LEFT, KEY_RIGHT, KEY_HOME, KEY_END, KEY_PAGE_UP, KEY_PAGE_DOWN,
+                             KEY_INSERT};
+        for (int i = 0; keypad[i] != '\0'; ++i)
+            if (body[0] == keypad[i])
+                return codes[i];
+        if (body[0] == 'n')
+            return KEY_DELETE;
+    }
     // Only digits and separators may come before the final byte.
     unsigned long long first = 0;
     bool inFirst = true;

@@ -153,7 +153,7 @@ TEST(KeyDecoder, ForeignSequencesAreSwallowedWhole)
         "\x1b[>0;95;0c",  // secondary report
         "\x1b[1 q",       // intermediate byte
         "\x1b[I",         // focus in
-        "\x1bOx",         // keypad x in application mode
+        "\x1bOz",         // no such keypad key
         "\x1bO?A",        // private marker in SS3
         "\x1b[[Z",        // no such console function key
     };

@@ -21,6 +21,7 @@
 #include "console/line_editor.h"
 #include "probe/write_prompt.h"
 #include "support/captured_output.h"
+#include "support/locale_glyphs.h"
 #include "support/prompt_texts.h"
 #include "support/screen.h"
 
@@ -189,6 +190,19 @@ TEST(ValueLine, EchoKeepsTheCursorInItsField)
     press(Edit::ERASE_BEFORE);
     EXPECT_EQ(screen.line(0), "a??^A");
     EXPECT_EQ(screen.cursorCol(), 0);
+    // Where the terminal's set is a single-byte one, each byte is a character
+    // and none above 0x7f is echoed: 0x80-0x9F are control codes there.
+    press(Edit::END);
+    press(Edit::KILL_BEFORE);
+    {
+        const LocaleGlyphs ascii("C");
+        type("1\xc3\xa9");
+        EXPECT_EQ(screen.line(0), "1??");
+        press(Edit::ERASE_BEFORE);
+        EXPECT_EQ(screen.line(0), "1?");
+        EXPECT_EQ(screen.cursorCol(), 2);
+        press(Edit::KILL_BEFORE);
+    }
     EXPECT_TRUE(screen.violations().empty()) << screen.violations().front();
     // Past the room it has, the line is marked rather than cut.
     startLine(*edit);

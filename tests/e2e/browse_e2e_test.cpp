@@ -23,14 +23,15 @@ namespace {
 using namespace xterm;
 using std::chrono::milliseconds;
 
-// Terminal and mode -> key name -> bytes.
+// Terminal and mode -> key name -> bytes: the first form the table gives, the
+// terminal's own description, where an emulator also sends others.
 using KeyTable = std::map<std::string, std::map<std::string, std::string>>;
 
 KeyTable loadKeys()
 {
     KeyTable table;
     for (const TerminalKey& row : terminalKeys())
-        table[row.terminal + "/" + row.mode][row.key] = row.bytes;
+        table[row.terminal + "/" + row.mode].emplace(row.key, row.bytes);
     return table;
 }
 

@@ -181,6 +181,31 @@ TEST(WriteByte, EscapeByteWrittenIntoMemoryIsShownNotSent)
     quit(s);
 }
 
+// In an 8-bit locale bytes 0x80-0x9F are control codes to the terminal: no byte
+// above 0x7f goes out, from the grid, the panel, or the echo of a typed one.
+TEST(WriteByte, EightBitLocaleGetsNoByteAbove7F)
+{
+    PtySession s({.args = {"-mainframe"}, .locale = "C"});
+    const auto [start, stackEnd] = stackHome(s);
+    ASSERT_GT(stackEnd, start);
+    openPrompt(s);
+    s.send("2\xc3\xa9");  // each byte a character of its own
+    ASSERT_TRUE(s.waitForText("Byte Value: 2??"));
+    s.send("\x7f\x7f" "00\r");
+    ASSERT_TRUE(s.nextFrame());
+    EXPECT_EQ(hexCell(s, 0, 0), "c8");
+    EXPECT_EQ(s.line(PANEL_ROW), "Selected Byte: [.] HEX:c8 Decimal: 200");
+    EXPECT_EQ(s.line(FIRST_GRID_ROW).substr(static_cast<size_t>(charColumn(s, 0, 0)), 14), ".Welcome Home]");
+    // The stack's addresses and pointers: bytes of every kind.
+    pageDown(s, (stackEnd - start - 1) / 240);
+    const std::string& out = s.output();
+    const auto high = std::find_if(out.begin(), out.end(), [](char c) { return (c & 0x80) != 0; });
+    EXPECT_EQ(high, out.end()) << "byte " << std::hex << (unsigned{static_cast<unsigned char>(*high)}) << " at "
+                               << std::dec << (high - out.begin());
+    EXPECT_TRUE(s.screen().violations().empty()) << s.screen().violations().front();
+    quit(s);
+}
+
 TEST(WriteByte, TypedCtrlDIsAnInvalidEntryButEndOfInputEndsTheProgram)
 {
     PtySession s({{"-mainframe"}});

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # `cmake --install` puts exactly the program, its compressed manual page and the
-# package's copyright, changelog and lintian overrides in place, under
+# package's copyright and changelog in place (the lintian overrides are the
+# Debian package's alone), under
 # DESTDIR and the configured prefix as well as under a prefix given at install
 # time, and the installed program is the real one. A stripped install, as the
 # package's, keeps no compiler notes, and the program binds every symbol at start.
 set -uo pipefail
-cmake=$1 build=$2 prefix=$3 bindir=$4 mandir=$5 docdir=$6 page=$7 datadir=$8
+cmake=$1 build=$2 prefix=$3 bindir=$4 mandir=$5 docdir=$6 page=$7
 fail=0
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
@@ -13,12 +14,11 @@ trap 'rm -rf "$root"' EXIT
 # GNUInstallDirs directories are relative to the prefix unless set absolute.
 under() { case $2 in /*) echo "$2" ;; *) echo "$1/$2" ;; esac; }
 
-# expect_tree WHAT TREE PROGRAM MANPAGE DOCDIR DATADIR: TREE holds those files and nothing else.
+# expect_tree WHAT TREE PROGRAM MANPAGE DOCDIR: TREE holds those files and nothing else.
 expect_tree() {
-  local what=$1 top=$2 program=$3 man=$4 doc=$5 data=$6
+  local what=$1 top=$2 program=$3 man=$4 doc=$5
   local expected actual
-  expected=$(printf '%s\n' "$program" "$man" "$doc/copyright" "$doc/changelog.gz" "$data/lintian/overrides/gleanhex" |
-             sort)
+  expected=$(printf '%s\n' "$program" "$man" "$doc/copyright" "$doc/changelog.gz" | sort)
   actual=$(find "$top" -type f -o -type l | sort)
   if [ "$actual" != "$expected" ]; then
     echo "$what: installed files differ from the expected ones:"
@@ -42,17 +42,16 @@ if ! DESTDIR="$root/staged" "$cmake" --install "$build" >/dev/null; then
 fi
 staged=$root/staged
 expect_tree "DESTDIR" "$staged" "$staged$(under "$prefix" "$bindir")/gleanhex" \
-  "$staged$(under "$prefix" "$mandir")/man1/gleanhex.1.gz" "$staged$(under "$prefix" "$docdir")" \
-  "$staged$(under "$prefix" "$datadir")"
+  "$staged$(under "$prefix" "$mandir")/man1/gleanhex.1.gz" "$staged$(under "$prefix" "$docdir")"
 
 # Absolute directories would leave the given prefix, and this machine's tree is not ours to fill.
-[[ $bindir == /* || $mandir == /* || $docdir == /* || $datadir == /* ]] && exit $fail
+[[ $bindir == /* || $mandir == /* || $docdir == /* ]] && exit $fail
 if ! "$cmake" --install "$build" --prefix "$root/prefix" --strip >/dev/null; then
   echo "cmake --install --prefix --strip failed"
   exit 1
 fi
 expect_tree "--prefix" "$root/prefix" "$root/prefix/$bindir/gleanhex" "$root/prefix/$mandir/man1/gleanhex.1.gz" \
-  "$root/prefix/$docdir" "$root/prefix/$datadir"
+  "$root/prefix/$docdir"
 if command -v readelf >/dev/null; then
   stripped=$root/prefix/$bindir/gleanhex
   ! readelf -S "$stripped" | grep -q '\.comment' || { echo "--strip: $stripped keeps its .comment section"; fail=1; }

@@ -142,7 +142,8 @@ PtySession::PtySession(SessionOptions options) : screen_(options.rows, options.c
             ::unsetenv("TERM");
         else
             ::setenv("TERM", options.term.c_str(), 1);
-        ::setenv("LANG", "C.UTF-8", 1);
+        ::setenv("LANG", options.locale.c_str(), 1);
+        ::setenv("LC_ALL", options.locale.c_str(), 1);
         std::vector<std::string> words = options.prefix;
         words.push_back(GLEANHEX_BINARY);
         words.insert(words.end(), options.args.begin(), options.args.end());

@@ -33,6 +33,8 @@ struct SessionOptions {
     std::vector<std::string> prefix{};
     // TERM for the program; empty leaves it unset.
     std::string term = "xterm-256color";
+    // LANG and LC_ALL for the program: the character set it writes in.
+    std::string locale = "C.UTF-8";
     // Runs this instead of the program: a real shell, which the test then
     // types the program's command line into.
     std::vector<std::string> command{};

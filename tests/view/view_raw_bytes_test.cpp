@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstring>
 #include <cwchar>
 #include <string>
 
+#include "support/locale_glyphs.h"
 #include "view_screen.h"
 
 namespace {
@@ -102,6 +104,29 @@ TEST(ViewRawBytes, EveryByteValueAsTheSelectedByte)
             EXPECT_EQ(screen.width(PANEL_ROW), static_cast<int>(16 + 1 + tail.size())) << "the byte itself, as one character";
         }
     }
+}
+
+// A single-byte character set, where 0x80-0x9F are control codes and the rest
+// differ from set to set: printable ASCII as itself, every other byte as '.'.
+TEST(ViewRawBytes, EightBitLocaleGetsPrintableAsciiAlone)
+{
+    const LocaleGlyphs ascii("C");
+    ASSERT_FALSE(terminalIsUtf8());
+    alignas(16) unsigned char bytes[2 * BLOCK_BYTES];
+    for (unsigned i = 0; i < sizeof bytes; ++i)
+        bytes[i] = static_cast<unsigned char>(i);
+    for (const Address b : {reinterpret_cast<Address>(bytes), reinterpret_cast<Address>(bytes + BLOCK_BYTES)}) {
+        const Drawn d = drawn(b, b, 9, 11);
+        EXPECT_TRUE(std::none_of(d.raw.begin(), d.raw.end(), [](char c) { return (c & 0x80) != 0; }));
+        expectOnlyPrintable(d.screen);
+        expectGridColumns(d.screen, b);
+    }
+    const Address b = reinterpret_cast<Address>(bytes);
+    const Screen screen = drawn(b, b, 9, 11).screen;
+    const std::string tilde = screen.shown(FIRST_GRID_ROW + 7), c1 = screen.shown(FIRST_GRID_ROW + 9);
+    EXPECT_EQ(tilde.substr(tilde.size() - 16), "pqrstuvwxyz{|}~.");
+    EXPECT_EQ(c1.substr(c1.size() - 16), "................");
+    EXPECT_EQ(screen.shown(PANEL_ROW), "Selected Byte: [.] HEX:9b Decimal: 155");
 }
 
 }  // namespace
