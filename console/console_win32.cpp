@@ -1,11 +1,10 @@
 // The console services on a Windows console: attributes through the console API
 // (they are not part of the output stream there, so the stream is flushed before
 // each change), the screen cleared in place without starting a process, keys
-// from the runtime's _getch, and the console given back as it was at the end,
+// from the console's key events, and the console given back as it was at the end,
 // at Ctrl-C or a closed window, and at a crash outside the guard.
-// _getch reads the console's own key events; typed values go through std::cin unchanged,
-// which reads a whole line in the console's line mode, so keys and values never
-// meet.
+// Typed values go through std::cin unchanged, which reads a whole line in the
+// console's line mode, so keys and values never meet.
 // That line mode is the console's own line editor, and it serves the value as
 // the POSIX one does: Left, Right, Home, End, Delete and Backspace edit, and a
 // line reaches std::cin only once Enter is pressed, so a closed window stores
@@ -15,7 +14,6 @@
 #include "console/console.h"
 
 #define WIN32_LEAN_AND_MEAN
-#include <conio.h>
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -152,21 +150,19 @@ bool keysFromConsole()
     return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
 }
 
-// One code as _getch delivers it. Without a console to read keys from (input
-// redirected), the bytes of standard input stand for the codes, taken from the
-// buffer the write prompt reads its values from so that neither loses bytes
-// to the other, and their end ends the input.
-int nextCode()
+// Without a console to read keys from (input redirected), the bytes of
+// standard input stand for the codes a console keyboard delivers, taken from
+// the buffer the write prompt reads its values from so that neither loses
+// bytes to the other, and their end ends the input.
+int nextByte()
 {
-    if (keysFromConsole())
-        return _getch();
     const int byte = std::cin.rdbuf()->sbumpc();
     return byte == std::char_traits<char>::eof() ? END_OF_INPUT : byte;
 }
 
-// _getch delivers a key that has no character as a lead byte and then its
-// code: 0xE0 for the cursor block, 0 for the function keys, Alt with a key,
-// and the keypad's keys with NumLock off, which share the cursor block's codes.
+// There a key that has no character is a lead byte and then its code: 0xE0
+// for the cursor block, 0 for the function keys, Alt with a key, and the
+// keypad's keys with NumLock off, which share the cursor block's codes.
 constexpr int EXTENDED_PREFIX = 0xE0;
 constexpr int FUNCTION_PREFIX = 0x00;
 
@@ -189,12 +185,71 @@ int namedKey(int code)
     }
 }
 
+// The key a virtual-key code names, held modifiers and all; 0 for none.
+int virtualKey(WORD key)
+{
+    switch (key) {
+    case VK_HOME: return KEY_HOME;
+    case VK_UP: return KEY_UP;
+    case VK_PRIOR: return KEY_PAGE_UP;
+    case VK_LEFT: return KEY_LEFT;
+    case VK_RIGHT: return KEY_RIGHT;
+    case VK_END: return KEY_END;
+    case VK_DOWN: return KEY_DOWN;
+    case VK_NEXT: return KEY_PAGE_DOWN;
+    case VK_INSERT: return KEY_INSERT;
+    case VK_DELETE: return KEY_DELETE;
+    default: return key >= VK_F1 && key <= VK_F12 ? KEY_F1 + (key - VK_F1) : 0;
+    }
+}
+
+// One key press from the console's own key events, without echo or Enter,
+// as _getch reads them (in a console mode without line input, so Ctrl-C is a
+// key too), but taken whole, function keys included: some runtimes' _getch
+// passes over those. The keypad's keys with NumLock off are the same virtual
+// keys as the cursor block's. Alt with a character is a key that means nothing.
+int consoleKey()
+{
+    const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    const bool haveMode = GetConsoleMode(in, &mode) != 0;
+    if (haveMode)
+        SetConsoleMode(in, 0);
+    int key = END_OF_INPUT;
+    for (;;) {
+        INPUT_RECORD event{};
+        DWORD read = 0;
+        if (!ReadConsoleInputA(in, &event, 1, &read) || read == 0)
+            break;
+        if (event.EventType != KEY_EVENT || !event.Event.KeyEvent.bKeyDown)
+            continue;
+        const KEY_EVENT_RECORD& k = event.Event.KeyEvent;
+        const DWORD alt = LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED;
+        const DWORD ctrl = LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED;
+        if (const int named = virtualKey(k.wVirtualKeyCode); named != 0) {
+            key = named;
+            break;
+        }
+        const auto ch = static_cast<unsigned char>(k.uChar.AsciiChar);
+        if (ch == 0)
+            continue;  // Shift, Ctrl, Alt alone, and keys without a character
+        // AltGr is Ctrl with Alt, and types characters on many layouts.
+        key = (k.dwControlKeyState & alt) != 0 && (k.dwControlKeyState & ctrl) == 0 ? KEY_OTHER : ch;
+        break;
+    }
+    if (haveMode)
+        SetConsoleMode(in, mode);
+    return key;
+}
+
 // One whole key: a lead byte and its code are read together, in one turn.
 int nextKey()
 {
-    const int code = nextCode();
+    if (keysFromConsole())
+        return consoleKey();
+    const int code = nextByte();
     if (code == EXTENDED_PREFIX || code == FUNCTION_PREFIX)
-        return namedKey(nextCode());
+        return namedKey(nextByte());
     return code;
 }
 
