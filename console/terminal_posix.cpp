@@ -1,4 +1,5 @@
-// The POSIX terminal itself. Everything here may be reached from a signal
+// The POSIX terminal itself: what it is, its modes, the foreground, writing
+// and the window's size. Everything here may be reached from a signal
 // handler, so the state is one plain process-wide record and every call is
 // async-signal-safe, except where said.
 
@@ -16,65 +17,17 @@
 
 #include "common/system_posix.h"
 #include "console/description_posix.h"
+#include "console/terminal_state_posix.h"
+
+Terminal terminalState;
 
 namespace {
 
-struct Terminal {
-    // What standard input and output are, found at the start.
-    bool input = false;      // the controlling terminal, whose modes are managed
-    bool output = false;     // the controlling terminal
-    bool takesSequences = false;  // ... and it takes escape sequences
-    pid_t group = 0;
-    // The modes to give back, as read in the foreground, and key mode made of them.
-    termios saved{};
-    termios keys{};
-    volatile sig_atomic_t haveModes = 0;
-    // From takeTerminal to the final give-back: whenever the program is in the
-    // foreground, key mode and its sequences are to be in force.
-    volatile sig_atomic_t wanted = 0;
-    // Key mode and the sequences are in force, as far as the program knows.
-    volatile sig_atomic_t taken = 0;
-    // Bumped by every resize, stop and continue: what they may change (the
-    // window's size, the foreground) is asked again.
-    volatile sig_atomic_t changes = 0;
-    // Bumped by whatever leaves the screen to be drawn again: a resize, or
-    // taking the terminal back from a shell that had it.
-    volatile sig_atomic_t redraws = 0;
-    volatile sig_atomic_t hungUp = 0;
-    // Read by the program's own flow only.
-    bool inputOver = false;
-    sig_atomic_t screenSeen = 0;
-    sig_atomic_t frontAsked = -1;
-    bool front = true;
-    sig_atomic_t sizeRead = -1;
-    WindowSize window;
-    // Bytes read from the terminal and not yet taken: all a key's bytes come in
-    // one read, and keys and values take them from here alike. A pipe is read
-    // a byte at a time, never ahead: what the program leaves of it is still
-    // there for whatever reads it next (a script's next command).
-    std::uint8_t bytes[256]{};
-    std::size_t bytesAt = 0;
-    std::size_t bytesRead = 0;
-    // Written when the terminal is taken and when it is given back: autowrap,
-    // the keypad's mode, the colours.
-    char takeSequences[48] = "";
-    char giveBackSequences[48] = "";
-    // The mask the key wait opens: the held signals come in only there, so
-    // none can slip in between a check of the state and the wait.
-    sigset_t waitMask{};
-    bool signalsHeld = false;
-    // In the background, unable to stop: input is waiting that the program did
-    // not read, so the wait cannot wake on input and looks again now and then.
-    bool foreignInput = false;
-};
-
-Terminal t;
+Terminal& t = terminalState;
 
 // Autowrap off: a row wider than the terminal is cut at its right edge instead
-// of pushing the whole frame up a line.
-constexpr int BACKGROUND_LOOK_MS = 250;
-
-// Around the keypad-transmit mode the terminal's description gives.
+// of pushing the whole frame up a line. Keypad-transmit mode goes on after it
+// and off before the rest, as the terminal's description gives it.
 constexpr char TAKE_SEQUENCES[] = "\x1b[?7l";
 // Colours reset last, so that nothing after them can undo it.
 constexpr char GIVE_BACK_SEQUENCES[] = "\x1b[?7h\x1b[0m";
@@ -233,21 +186,6 @@ int releaseTerminal(bool fromBehind, bool flushKeys)
     return error;
 }
 
-// Whether the program stops: as any program that reads its terminal from the
-// background, until "fg" continues it, with the terminal left as the shell
-// has it. The whole process group stops, as the terminal would stop it: a
-// script that runs the program stops with it, so that the shell sees the job
-// stopped. Not where the stop is ignored, or would be discarded (an orphaned
-// group).
-bool stopForTerminalInput()
-{
-    struct sigaction current {};
-    if (::sigaction(SIGTTIN, nullptr, &current) != 0 || current.sa_handler != SIG_DFL || !groupCanStop())
-        return false;
-    ::kill(0, SIGTTIN);  // pending while held: taken in the wait, which stops there
-    return true;
-}
-
 void sayOnStandardError(const char* what, int error)
 {
     const char* const parts[] = {"gleanhex: ", what, ": ", std::strerror(error), "\n"};
@@ -393,131 +331,3 @@ void failConsole(const char* what, int error)
     ::_exit(1);
 }
 
-bool inputEnded()
-{
-    return t.inputOver || t.hungUp != 0;
-}
-
-int holdSignalsForTheWait()
-{
-    const sigset_t held = signalSet({SIGWINCH, SIGCONT, SIGHUP, SIGTTIN});
-    if (::sigprocmask(SIG_BLOCK, &held, &t.waitMask) != 0)
-        return errno;
-    for (const int sig : {SIGWINCH, SIGCONT, SIGHUP, SIGTTIN})
-        sigdelset(&t.waitMask, sig);
-    t.signalsHeld = true;
-    return 0;
-}
-
-namespace {
-
-enum class InputWait { READY, TIMED_OUT, STALE, ENDED };
-
-InputWait waitForInput(int timeoutMs, bool watchScreen)
-{
-    for (;;) {
-        // Checked with the signals held: one that comes now waits for ppoll,
-        // which then returns at once.
-        if (inputEnded())
-            return InputWait::ENDED;
-        const bool front = outputInForeground();
-        // "fg" on a job that was running, or started in the background: no continue came.
-        if (front && t.wanted != 0 && t.taken == 0)
-            takeTerminalBack();
-        if (watchScreen && front && t.redraws != t.screenSeen)
-            return InputWait::STALE;
-        const bool keys = !t.input || front;
-        if (keys && t.bytesAt < t.bytesRead)
-            return InputWait::READY;
-        // In the background no key is read. Where the program cannot stop,
-        // nothing tells it of being brought to the front ("fg" on a job that
-        // runs sends no continue): it looks again when input comes, and while
-        // input it did not read is waiting (the shell's), every quarter second.
-        const bool waitForSignal = !keys && stopForTerminalInput();
-        const bool looksOnInput = !keys && !waitForSignal && !t.foreignInput;
-        int waitMs = timeoutMs;
-        if (!keys && !waitForSignal && t.foreignInput)
-            waitMs = BACKGROUND_LOOK_MS;
-        pollfd input{STDIN_FILENO, POLLIN, 0};
-        timespec limit{waitMs / 1000, (waitMs % 1000) * 1000000L};
-        const bool withInput = keys || looksOnInput;
-        const int ready = ::ppoll(withInput ? &input : nullptr, withInput ? 1 : 0, waitMs >= 0 ? &limit : nullptr,
-                                  t.signalsHeld ? &t.waitMask : nullptr);
-        if (!keys) {
-            // Whatever woke it, the front is asked again; input it sees from
-            // the background is another's, until nothing is left to read.
-            t.frontAsked = -1;
-            int waiting = 0;
-            t.foreignInput = (ready > 0 && looksOnInput) ||
-                             (t.foreignInput && ::ioctl(STDIN_FILENO, FIONREAD, &waiting) == 0 && waiting > 0);
-            if (ready >= 0 && waitMs != timeoutMs)
-                continue;
-        }
-        if (ready == 0)
-            return InputWait::TIMED_OUT;
-        if (ready > 0 && (input.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && (input.revents & POLLIN) == 0) {
-            // A terminal that hung up is gone for output too: nobody is there to see it.
-            t.hungUp = t.input ? 1 : t.hungUp;
-            t.inputOver = true;
-            return InputWait::ENDED;
-        }
-        if (ready > 0 || (ready < 0 && errno != EINTR))
-            return InputWait::READY;  // the read says what is there, or what went wrong
-    }
-}
-
-enum class InputRead { BYTE, NONE, ENDED };
-
-InputRead readInput(std::uint8_t& byte)
-{
-    if (t.bytesAt < t.bytesRead) {
-        byte = t.bytes[t.bytesAt++];
-        return InputRead::BYTE;
-    }
-    // SIGTTIN is held (holdSignalsForTheWait): a read from the background
-    // fails instead of stopping the whole job, a wrapping script with it. A
-    // pipe is read on through a signal; a terminal goes back to the wait,
-    // which sees what the signal changed.
-    const ssize_t n = t.input ? ::read(STDIN_FILENO, t.bytes, sizeof t.bytes)
-                              : retryOnInterrupt([] { return ::read(STDIN_FILENO, t.bytes, 1); });
-    if (n > 0) {
-        t.bytesRead = static_cast<std::size_t>(n);
-        t.bytesAt = 1;
-        byte = t.bytes[0];
-        return InputRead::BYTE;
-    }
-    // The byte may have gone to another reader while the program was being stopped.
-    if (n < 0 && t.hungUp == 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
-        return InputRead::NONE;
-    if (n < 0 && t.hungUp == 0 && errno == EIO && t.input) {
-        t.frontAsked = -1;
-        if (!outputInForeground())
-            return InputRead::NONE;
-    }
-    t.inputOver = true;
-    return InputRead::ENDED;
-}
-
-}  // namespace
-
-InputByte nextInputByte(std::uint8_t& byte, int timeoutMs, bool watchScreen)
-{
-    for (;;) {
-        switch (waitForInput(timeoutMs, watchScreen)) {
-        case InputWait::TIMED_OUT: return InputByte::TIMED_OUT;
-        case InputWait::STALE: t.screenSeen = t.redraws; return InputByte::STALE;
-        case InputWait::ENDED: return InputByte::ENDED;
-        case InputWait::READY: break;
-        }
-        switch (readInput(byte)) {
-        case InputRead::BYTE: return InputByte::BYTE;
-        case InputRead::NONE: break;  // gone again: wait once more
-        case InputRead::ENDED: return InputByte::ENDED;
-        }
-    }
-}
-
-bool inputWaiting()
-{
-    return waitForInput(0, false) == InputWait::READY;
-}
