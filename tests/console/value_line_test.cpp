@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -16,6 +17,8 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <variant>
+#include <vector>
 
 #include "console/console.h"
 #include "console/line_editor.h"
@@ -150,22 +153,80 @@ TEST(ValueLine, LongEntryIsReadAsAStreamNeverCut)
               "7 q ");
 }
 
+// The terminal's record of `line` once the echo has redrawn it in a field of `width` cells.
+void echo(Screen& screen, LineEdit& line, unsigned width)
+{
+    char out[ECHO_BYTES];
+    screen.feed(std::string_view(out, redrawLine(line, width, out)));
+}
+
+// Each edit as the line editor makes it: what the field shows at once, where
+// the cursor stands, and the text Enter takes. Which key makes which edit is
+// the end-to-end test's to prove.
+TEST(ValueLine, EachEditActsOnTheLineAndShowsAtOnce)
+{
+    using Step = std::variant<std::string, Edit>;
+    const struct {
+        const char* name;
+        std::vector<Step> steps;
+        std::string shown;  // with | where the cursor stands
+        std::string text;
+    } cases[] = {
+        {"left", {"25", Edit::LEFT, "1"}, "21|5", "215"},
+        {"right", {"25", Edit::LEFT, Edit::LEFT, Edit::RIGHT, "0"}, "20|5", "205"},
+        {"home", {"5", Edit::HOME, "1"}, "1|5", "15"},
+        {"end", {"5", Edit::HOME, Edit::END, "1"}, "51|", "51"},
+        {"delete under", {"123", Edit::HOME, Edit::DELETE_UNDER}, "|23", "23"},
+        {"erase before", {"123", Edit::LEFT, Edit::ERASE_BEFORE}, "1|3", "13"},
+        {"kill before", {"9 12", Edit::LEFT, Edit::LEFT, Edit::KILL_BEFORE}, "|12", "12"},
+        {"word before", {"34 12", Edit::WORD_BEFORE}, "34 |", "34 "},
+        {"UTF-8 left", {"1\xc3\xa9", Edit::LEFT}, "1|\xc3\xa9", "1\xc3\xa9"},
+        {"UTF-8 delete", {"1\xc3\xa9", Edit::LEFT, Edit::DELETE_UNDER}, "1|", "1"},
+        {"UTF-8 erase", {"1\xc3\xa9", Edit::ERASE_BEFORE}, "1|", "1"},
+    };
+    // One cell for every character of these texts: every byte but a UTF-8 continuation.
+    const auto cells = [](const std::string& text) {
+        return static_cast<int>(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xc0) != 0x80; }));
+    };
+    const auto edit = std::make_unique<LineEdit>();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Screen screen(1, 20);
+        startLine(*edit);
+        for (const Step& step : c.steps) {
+            if (const auto* text = std::get_if<std::string>(&step)) {
+                for (const char byte : *text)
+                    insertByte(*edit, static_cast<std::uint8_t>(byte));
+            } else {
+                applyEdit(*edit, std::get<Edit>(step));
+            }
+            echo(screen, *edit, 16);
+        }
+        const std::size_t bar = c.shown.find('|');
+        std::string shown = c.shown.substr(0, bar) + c.shown.substr(bar + 1);
+        shown.erase(shown.find_last_not_of(' ') + 1);
+        EXPECT_EQ(screen.line(0), shown);
+        EXPECT_EQ(screen.cursorCol(), cells(c.shown.substr(0, bar)));
+        EXPECT_EQ(std::string(edit->text, edit->size), c.text);
+        EXPECT_TRUE(screen.violations().empty()) << screen.violations().front();
+    }
+}
+
 // The echo of a line longer than its field: the field scrolls with the
 // cursor, and characters keep their cells.
 TEST(ValueLine, EchoKeepsTheCursorInItsField)
 {
     const auto edit = std::make_unique<LineEdit>();
     Screen screen(1, 20);
-    char out[ECHO_BYTES];
     const auto type = [&](const std::string& text) {
         for (const char c : text) {
             insertByte(*edit, static_cast<std::uint8_t>(c));
-            screen.feed(std::string_view(out, redrawLine(*edit, 8, out)));
+            echo(screen, *edit, 8);
         }
     };
     const auto press = [&](Edit e) {
         applyEdit(*edit, e);
-        screen.feed(std::string_view(out, redrawLine(*edit, 8, out)));
+        echo(screen, *edit, 8);
     };
     startLine(*edit);
     type("123456789");
