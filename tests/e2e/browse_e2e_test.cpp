@@ -35,19 +35,6 @@ KeyTable loadKeys()
     return table;
 }
 
-bool keyMode(const termios& t)
-{
-    return (t.c_lflag & (ICANON | ECHO)) == 0;
-}
-
-size_t countOf(const std::string& text, const std::string& part, size_t from = 0)
-{
-    size_t n = 0;
-    for (size_t at = text.find(part, from); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
-}
-
 bool inMapping(pid_t pid, unsigned long long address, const std::string& name)
 {
     for (const Mapping& m : mappingsOf(pid))
@@ -276,7 +263,7 @@ TEST(BrowseEnd, QuitKeysRestoreTheTerminal)
         PtySession s(SessionOptions{});
         ASSERT_TRUE(s.nextFrame());
         const termios running = s.modes();
-        EXPECT_EQ(running.c_lflag & (ECHO | ICANON), 0U) << "keys would echo during a redraw";
+        EXPECT_TRUE(keyMode(running)) << "keys would echo during a redraw";
         EXPECT_TRUE(s.screen().keypad()) << "keys would send what keypad-transmit mode does not";
         s.send(key);
         expectEndedCleanly(s);

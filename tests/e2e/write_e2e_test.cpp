@@ -20,21 +20,6 @@ using std::chrono::milliseconds;
 
 constexpr int PROMPT_ROW = ADDRESS_ROW + 1;
 
-std::string hexCell(const PtySession& s, int r, int c)
-{
-    return s.line(FIRST_GRID_ROW + r).substr(static_cast<size_t>(hexColumn(s, r, c)), 2);
-}
-
-std::string charCell(const PtySession& s, int r, int c)
-{
-    return s.screen().cell(FIRST_GRID_ROW + r, charColumn(s, r, c)).glyph;
-}
-
-bool keyMode(const termios& t)
-{
-    return (t.c_lflag & (ICANON | ECHO)) == 0;
-}
-
 // Presses W and waits for the prompt. The terminal stays raw: the program
 // echoes and edits the value itself.
 void openPrompt(PtySession& s)
