@@ -1,9 +1,14 @@
-// The typed value and the keys share standard input on POSIX. These run the
-// real console in a child process (end of input sticks for a whole process)
-// with standard input on a pipe, the way scripted keys arrive, and check that
-// a value line is read to its end and never beyond it.
+// The console on POSIX. The typed value and the keys share standard input:
+// these run the real console in a child process (end of input sticks for a
+// whole process) with standard input on a pipe, the way scripted keys arrive,
+// and check that a value line is read to its end and never beyond it. Also the
+// line editor's edits and their echo, and the terminal given back by a program
+// that ran out of stack.
 
+#include <pty.h>
+#include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +16,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <initializer_list>
@@ -20,8 +26,10 @@
 #include <variant>
 #include <vector>
 
+#include "common/sanitizers.h"
 #include "console/console.h"
 #include "console/line_editor.h"
+#include "probe/guard.h"
 #include "probe/write_prompt.h"
 #include "support/captured_output.h"
 #include "support/locale_glyphs.h"
@@ -280,6 +288,68 @@ TEST(ValueLine, EndOfInputAtThePromptEndsTheKeysToo)
     EXPECT_EQ(inChild("  \n ", Input::Ended, [] { return inOrder({w(), w(), key()}); }), "invalid+pause invalid+pause end ");
     // A last line without its end still counts.
     EXPECT_EQ(inChild("12", Input::Ended, [] { return inOrder({w(), key()}); }), "12 end ");
+}
+
+// Deep enough to run out of stack; the compiler cannot tell that it never ends.
+int descend(unsigned long depth)
+{
+    volatile char frame[512];
+    frame[0] = static_cast<char>(depth);
+    if (depth == 0)
+        return frame[0];
+    return descend(depth + 1) + frame[0];
+}
+
+// The console writes its sequences to a terminal only: the overflow runs in a
+// child whose output is a pseudo-terminal, and what reaches it is passed on to
+// standard error, where the death test sees it, before this process dies as
+// the child did.
+void overflowTheStackWithTheConsole()
+{
+    const rlimit noCore{0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+    int master = -1;
+    int slave = -1;
+    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+        std::_Exit(70);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(master);
+        // The console writes only to its own controlling terminal.
+        ::setsid();
+        ::ioctl(slave, TIOCSCTTY, 0);
+        ::dup2(slave, STDOUT_FILENO);
+        ::setenv("TERM", "xterm", 1);
+        // As main starts: the faults as a fresh process has them, the console, then the guard.
+        ::signal(SIGSEGV, SIG_DFL);
+        ::signal(SIGBUS, SIG_DFL);
+        beginConsole();
+        if (!installGuard())
+            std::_Exit(44);
+        std::_Exit(descend(1));
+    }
+    ::close(slave);
+    char buffer[256];
+    for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;)
+        if (::write(STDERR_FILENO, buffer, static_cast<size_t>(n)) != n)
+            std::_Exit(73);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (!WIFSIGNALED(status))
+        std::_Exit(71);
+    ::signal(WTERMSIG(status), SIG_DFL);
+    ::raise(WTERMSIG(status));
+    std::_Exit(72);
+}
+
+TEST(ConsoleDeathTest, StackOverflowStillGivesTheTerminalBack)
+{
+#if GLEANHEX_ASAN
+    GTEST_SKIP() << "AddressSanitizer reports the overflow itself";
+#endif
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // Autowrap back on and colours reset: the handler ran, on a stack of its own.
+    EXPECT_EXIT(overflowTheStackWithTheConsole(), ::testing::KilledBySignal(SIGSEGV), "\\?7h.\\[0m");
 }
 
 }  // namespace

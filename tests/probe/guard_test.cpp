@@ -1,7 +1,7 @@
-// Guarded one-byte access and the block snapshot over every kind of memory a
-// user can page into, the guarded write as W uses it, and the guard's manners
-// towards the rest of the process (its signals on POSIX, the other exception
-// handlers on Windows) and towards AddressSanitizer.
+// Guarded one-byte access over every kind of memory a user can page into, the
+// guarded write as W uses it, and the guard's manners towards the rest of the
+// process (its signals on POSIX, the other exception handlers on Windows) and
+// towards AddressSanitizer.
 
 #include "probe/guard.h"
 
@@ -9,11 +9,8 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #else
-#include <pty.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -26,7 +23,6 @@
 #include <memory>
 
 #include "common/sanitizers.h"
-#include "console/console.h"
 #include "probe/snapshot.h"
 #include "support/pages.h"
 
@@ -142,41 +138,6 @@ TEST(Guard, ManyFaultsInARowLeaveTheProcessWhole)
     pages.protect(0, PageAccess::readWrite);
     pages.at(0)[0] = 0x42;
     EXPECT_EQ(readByteGuarded(pages.address(0)), 0x42);
-}
-
-TEST(Snapshot, UnmappedBlockIsAllFill)
-{
-    const Pages none(1, PageAccess::none);
-    Snapshot want;
-    for (auto& row : want)
-        row.fill(UNREADABLE_FILL);
-    EXPECT_EQ(snapshotBlock(none.address(8)), want);
-    EXPECT_EQ(snapshotBlock(0), want);
-}
-
-TEST(Snapshot, BlockStraddlingTheTopOfTheSpaceWrapsToZero)
-{
-    // First row from the top of the space, the rest from address 0 upward;
-    // neither end can be mapped by a process, so all of it reads as the fill.
-    Snapshot want;
-    for (auto& row : want)
-        row.fill(UNREADABLE_FILL);
-    EXPECT_EQ(snapshotBlock(TOP - 15), want);
-    EXPECT_EQ(snapshotBlock(TOP), want);
-}
-
-TEST(Snapshot, BlockRunningIntoAnUnreadablePageStopsAtTheBoundary)
-{
-    Pages pages(2);
-    for (std::size_t i = 0; i < pageBytes(); ++i)
-        pages.at(i)[0] = static_cast<unsigned char>(0x80 + i % 61);  // never 0x3f
-    pages.protect(1, PageAccess::none);
-    const std::size_t readable = 100;
-    const Snapshot chr = snapshotBlock(pages.address(pageBytes() - readable));
-    for (std::size_t i = 0; i < BLOCK_BYTES; ++i) {
-        const unsigned char want = i < readable ? pages.at(pageBytes() - readable + i)[0] : UNREADABLE_FILL;
-        EXPECT_EQ(chr[i / BLOCK_COLS][i % BLOCK_COLS], want) << "byte " << i;
-    }
 }
 
 // The guarded write as W uses it: a refused store changes no byte anywhere
@@ -397,68 +358,6 @@ TEST(GuardDeathTest, ForeignFaultStillKillsWithoutAnEarlierHandler)
 #endif
 }
 
-// Deep enough to run out of stack; the compiler cannot tell that it never ends.
-int descend(unsigned long depth)
-{
-    volatile char frame[512];
-    frame[0] = static_cast<char>(depth);
-    if (depth == 0)
-        return frame[0];
-    return descend(depth + 1) + frame[0];
-}
-
-// The console writes its sequences to a terminal only: the overflow runs in a
-// child whose output is a pseudo-terminal, and what reaches it is passed on to
-// standard error, where the death test sees it, before this process dies as
-// the child did.
-void overflowTheStackWithTheConsole()
-{
-    const rlimit noCore{0, 0};
-    ::setrlimit(RLIMIT_CORE, &noCore);
-    int master = -1;
-    int slave = -1;
-    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
-        std::_Exit(70);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(master);
-        // The console writes only to its own controlling terminal.
-        ::setsid();
-        ::ioctl(slave, TIOCSCTTY, 0);
-        ::dup2(slave, STDOUT_FILENO);
-        ::setenv("TERM", "xterm", 1);
-        // As main starts: the faults as a fresh process has them, the console, then the guard.
-        ::signal(SIGSEGV, SIG_DFL);
-        ::signal(SIGBUS, SIG_DFL);
-        beginConsole();
-        if (!installGuard())
-            std::_Exit(44);
-        std::_Exit(descend(1));
-    }
-    ::close(slave);
-    char buffer[256];
-    for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;)
-        if (::write(STDERR_FILENO, buffer, static_cast<size_t>(n)) != n)
-            std::_Exit(73);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    if (!WIFSIGNALED(status))
-        std::_Exit(71);
-    ::signal(WTERMSIG(status), SIG_DFL);
-    ::raise(WTERMSIG(status));
-    std::_Exit(72);
-}
-
-TEST(ConsoleDeathTest, StackOverflowStillGivesTheTerminalBack)
-{
-#if GLEANHEX_ASAN
-    GTEST_SKIP() << "AddressSanitizer reports the overflow itself";
-#endif
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    // Autowrap back on and colours reset: the handler ran, on a stack of its own.
-    EXPECT_EXIT(overflowTheStackWithTheConsole(), ::testing::KilledBySignal(SIGSEGV), "\\?7h.\\[0m");
-}
-
 // A SIGSEGV or SIGBUS that was sent, not raised by a fault, is never the
 // guard's: with no earlier handler it takes the default action at once.
 void sendAfterTheGuard(int sig, bool queued)
@@ -621,26 +520,6 @@ TEST(Guard, OtherCausesReachTheByteAlone)
 #else
     GTEST_SKIP() << "no fault of another cause to raise on this processor";
 #endif
-}
-
-TEST(Snapshot, UnreadablePageIsFilledUpToTheReadablePageAfterIt)
-{
-    Pages pages(3);
-    for (std::size_t i = 0; i < pageBytes(); ++i)
-        pages.at(pageBytes() + i)[0] = static_cast<unsigned char>(0x80 + i % 61);  // never 0x3f
-    pages.protect(0, PageAccess::none);
-    pages.protect(2, PageAccess::none);
-    for (const std::size_t unreadable : {std::size_t{1}, std::size_t{100}, std::size_t{239}}) {
-        const Snapshot chr = snapshotBlock(pages.address(pageBytes() - unreadable));
-        for (std::size_t i = 0; i < BLOCK_BYTES; ++i) {
-            const unsigned char want = i < unreadable ? UNREADABLE_FILL : pages.at(pageBytes() - unreadable + i)[0];
-            ASSERT_EQ(chr[i / BLOCK_COLS][i % BLOCK_COLS], want) << unreadable << " unreadable, byte " << i;
-        }
-    }
-    // Readable, then a whole unreadable page, on both sides of a readable page.
-    const Snapshot chr = snapshotBlock(pages.address(2 * pageBytes() - 120));
-    for (std::size_t i = 0; i < BLOCK_BYTES; ++i)
-        ASSERT_EQ(chr[i / BLOCK_COLS][i % BLOCK_COLS], i < 120 ? pages.at(2 * pageBytes() - 120 + i)[0] : UNREADABLE_FILL);
 }
 
 }  // namespace
