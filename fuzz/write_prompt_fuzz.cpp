@@ -71,7 +71,7 @@ std::string prompt(unsigned char* page, const std::string& line)
     std::streambuf* const shown = std::cout.rdbuf(screen.rdbuf());
     promptWrite(reinterpret_cast<Address>(page) + TARGET - selectedAddress(0, 3, 5), 3, 5);
     std::cout.rdbuf(shown);
-    delete std::cin.rdbuf(nullptr);
+    std::cin.rdbuf(nullptr)->~basic_streambuf();  // in static storage: the next one takes its place
     drainKeys();
     return screen.str();
 }
