@@ -161,43 +161,28 @@ TEST(ValueLine, LongEntryIsReadAsAStreamNeverCut)
               "7 q ");
 }
 
-// The terminal's record of `line` once the echo has redrawn it in a field of `width` cells.
-void echo(Screen& screen, LineEdit& line, unsigned width)
+// Each edit as the line editor makes it, in a field of `width` cells: what the
+// field shows at once, where the cursor stands, and the text Enter takes. The
+// field scrolls with the cursor, and characters keep their cells. Which key
+// makes which edit is the end-to-end test's to prove.
+TEST(ValueLine, EachEditShowsAtOnceWithTheCursorInItsField)
 {
-    char out[ECHO_BYTES];
-    screen.feed(std::string_view(out, redrawLine(line, width, out)));
-}
-
-// Each edit as the line editor makes it: what the field shows at once, where
-// the cursor stands, and the text Enter takes. Which key makes which edit is
-// the end-to-end test's to prove.
-TEST(ValueLine, EachEditActsOnTheLineAndShowsAtOnce)
-{
+    using enum Edit;
     using Step = std::variant<std::string, Edit>;
-    const struct {
+    struct Case {
         const char* name;
+        unsigned width;
         std::vector<Step> steps;
         std::string shown;  // with | where the cursor stands
         std::string text;
-    } cases[] = {
-        {"left", {"25", Edit::LEFT, "1"}, "21|5", "215"},
-        {"right", {"25", Edit::LEFT, Edit::LEFT, Edit::RIGHT, "0"}, "20|5", "205"},
-        {"home", {"5", Edit::HOME, "1"}, "1|5", "15"},
-        {"end", {"5", Edit::HOME, Edit::END, "1"}, "51|", "51"},
-        {"delete under", {"123", Edit::HOME, Edit::DELETE_UNDER}, "|23", "23"},
-        {"erase before", {"123", Edit::LEFT, Edit::ERASE_BEFORE}, "1|3", "13"},
-        {"kill before", {"9 12", Edit::LEFT, Edit::LEFT, Edit::KILL_BEFORE}, "|12", "12"},
-        {"word before", {"34 12", Edit::WORD_BEFORE}, "34 |", "34 "},
-        {"UTF-8 left", {"1\xc3\xa9", Edit::LEFT}, "1|\xc3\xa9", "1\xc3\xa9"},
-        {"UTF-8 delete", {"1\xc3\xa9", Edit::LEFT, Edit::DELETE_UNDER}, "1|", "1"},
-        {"UTF-8 erase", {"1\xc3\xa9", Edit::ERASE_BEFORE}, "1|", "1"},
     };
     // One cell for every character of these texts: every byte but a UTF-8 continuation.
     const auto cells = [](const std::string& text) {
         return static_cast<int>(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xc0) != 0x80; }));
     };
     const auto edit = std::make_unique<LineEdit>();
-    for (const auto& c : cases) {
+    char echo[ECHO_BYTES];
+    const auto expectEdits = [&](const Case& c) {
         SCOPED_TRACE(c.name);
         Screen screen(1, 20);
         startLine(*edit);
@@ -208,7 +193,7 @@ TEST(ValueLine, EachEditActsOnTheLineAndShowsAtOnce)
             } else {
                 applyEdit(*edit, std::get<Edit>(step));
             }
-            echo(screen, *edit, 16);
+            screen.feed(std::string_view(echo, redrawLine(*edit, c.width, echo)));
         }
         const std::size_t bar = c.shown.find('|');
         std::string shown = c.shown.substr(0, bar) + c.shown.substr(bar + 1);
@@ -217,62 +202,36 @@ TEST(ValueLine, EachEditActsOnTheLineAndShowsAtOnce)
         EXPECT_EQ(screen.cursorCol(), cells(c.shown.substr(0, bar)));
         EXPECT_EQ(std::string(edit->text, edit->size), c.text);
         EXPECT_TRUE(screen.violations().empty()) << screen.violations().front();
-    }
-}
-
-// The echo of a line longer than its field: the field scrolls with the
-// cursor, and characters keep their cells.
-TEST(ValueLine, EchoKeepsTheCursorInItsField)
-{
-    const auto edit = std::make_unique<LineEdit>();
-    Screen screen(1, 20);
-    const auto type = [&](const std::string& text) {
-        for (const char c : text) {
-            insertByte(*edit, static_cast<std::uint8_t>(c));
-            echo(screen, *edit, 8);
-        }
     };
-    const auto press = [&](Edit e) {
-        applyEdit(*edit, e);
-        echo(screen, *edit, 8);
-    };
-    startLine(*edit);
-    type("123456789");
-    EXPECT_EQ(screen.line(0), "3456789");
-    EXPECT_EQ(screen.cursorCol(), 7);
-    press(Edit::HOME);
-    EXPECT_EQ(screen.line(0), "12345678");
-    EXPECT_EQ(screen.cursorCol(), 0);
-    press(Edit::KILL_BEFORE);
-    press(Edit::END);
-    press(Edit::KILL_BEFORE);
-    EXPECT_EQ(screen.line(0), "");
     // A C1 control and a stray byte show as "?", control bytes as ^X.
-    type("\xc3\xa9" "a\xc2\x9b\xff\x01");
-    EXPECT_EQ(screen.line(0), "\xc3\xa9" "a??^A");
-    EXPECT_EQ(screen.cursorCol(), 6);
-    press(Edit::LEFT);
-    press(Edit::LEFT);
-    press(Edit::LEFT);
-    press(Edit::LEFT);
-    EXPECT_EQ(screen.cursorCol(), 1);
-    press(Edit::ERASE_BEFORE);
-    EXPECT_EQ(screen.line(0), "a??^A");
-    EXPECT_EQ(screen.cursorCol(), 0);
+    const std::string odd = "\xc3\xa9" "a\xc2\x9b\xff\x01";
+    for (const Case& c : {
+             Case{"left", 16, {"25", LEFT, "1"}, "21|5", "215"},
+             Case{"right", 16, {"25", LEFT, LEFT, RIGHT, "0"}, "20|5", "205"},
+             Case{"home", 16, {"5", HOME, "1"}, "1|5", "15"},
+             Case{"end", 16, {"5", HOME, END, "1"}, "51|", "51"},
+             Case{"delete under", 16, {"123", HOME, DELETE_UNDER}, "|23", "23"},
+             Case{"erase before", 16, {"123", LEFT, ERASE_BEFORE}, "1|3", "13"},
+             Case{"kill before", 16, {"9 12", LEFT, LEFT, KILL_BEFORE}, "|12", "12"},
+             Case{"word before", 16, {"34 12", WORD_BEFORE}, "34 |", "34 "},
+             Case{"UTF-8 left", 16, {"1\xc3\xa9", LEFT}, "1|\xc3\xa9", "1\xc3\xa9"},
+             Case{"UTF-8 delete", 16, {"1\xc3\xa9", LEFT, DELETE_UNDER}, "1|", "1"},
+             Case{"UTF-8 erase", 16, {"1\xc3\xa9", ERASE_BEFORE}, "1|", "1"},
+             Case{"scrolled to the end", 8, {"123456789"}, "3456789|", "123456789"},
+             Case{"scrolled to the start", 8, {"123456789", HOME}, "|12345678", "123456789"},
+             Case{"killed whole", 8, {"123456789", HOME, KILL_BEFORE, END, KILL_BEFORE}, "|", ""},
+             Case{"stand-ins", 8, {odd}, "\xc3\xa9" "a??^A|", odd},
+             Case{"left over stand-ins", 8, {odd, LEFT, LEFT, LEFT, LEFT}, "\xc3\xa9|a??^A", odd},
+             Case{"erase before stand-ins", 8, {odd, LEFT, LEFT, LEFT, LEFT, ERASE_BEFORE}, "|a??^A", odd.substr(2)},
+         })
+        expectEdits(c);
     // Where the terminal's set is a single-byte one, each byte is a character
     // and none above 0x7f is echoed: 0x80-0x9F are control codes there.
-    press(Edit::END);
-    press(Edit::KILL_BEFORE);
     {
         const LocaleGlyphs ascii("C");
-        type("1\xc3\xa9");
-        EXPECT_EQ(screen.line(0), "1??");
-        press(Edit::ERASE_BEFORE);
-        EXPECT_EQ(screen.line(0), "1?");
-        EXPECT_EQ(screen.cursorCol(), 2);
-        press(Edit::KILL_BEFORE);
+        expectEdits({"single-byte set", 8, {"1\xc3\xa9"}, "1??|", "1\xc3\xa9"});
+        expectEdits({"single-byte erase", 8, {"1\xc3\xa9", ERASE_BEFORE}, "1?|", "1\xc3"});
     }
-    EXPECT_TRUE(screen.violations().empty()) << screen.violations().front();
     // Past the room it has, the line is marked rather than cut.
     startLine(*edit);
     for (std::size_t i = 0; i <= LINE_BYTES; ++i)

@@ -57,6 +57,22 @@ TEST(WriteByte, TypedValueIsEchoedEditedAndShownInGridAndPanel)
     ASSERT_TRUE(s.nextFrame());
     EXPECT_EQ(hexCell(s, 0, 1), "ff");
     EXPECT_EQ(hexCell(s, 0, 0), "41");
+
+    // Every editing key as a terminal sends it, in one entry that each of them
+    // changes: the keys reach the line editor, whose own test proves its edits.
+    const std::string F5 = "\x1b[15~", ALT_X = "\x1bx", END = "\x1b[F", E_ACUTE = "\xc3\xa9";
+    openPrompt(s);
+    s.send("34 12\x17" + E_ACUTE + E_ACUTE + LEFT + DELETE + "\x7f\b");  // Ctrl-W ... Ctrl-H: "34"
+    s.send(UP + DOWN + PAGE_UP + F5 + ALT_X);                          // no edit
+    s.send(HOME + "9 \x15\x04" "1" + RIGHT + LEFT + LEFT + END + "2");   // Ctrl-U, Ctrl-D: "142"
+    const std::string line = VALUE_LABEL + " 142";
+    const int end = static_cast<int>(line.size());
+    EXPECT_TRUE(s.waitUntil([&] { return s.line(PROMPT_ROW + 1) == line && s.screen().cursorCol() == end; }))
+        << s.line(PROMPT_ROW + 1) << ", cursor at " << s.screen().cursorCol();
+    s.send("\r");
+    ASSERT_TRUE(s.nextFrame());
+    EXPECT_EQ(hexCell(s, 0, 1), "8e");
+    EXPECT_TRUE(s.screen().violations().empty()) << s.screen().violations().front();
     quit(s);
 }
 
@@ -235,28 +251,6 @@ TEST(WriteByte, TypedAheadTextIsEchoedAndEditedSafely)
     EXPECT_EQ(s.line(PROMPT_ROW + 1), "Byte Value: 300");
     s.send("q");
     ASSERT_TRUE(s.nextFrame());
-    quit(s);
-}
-
-// Every editing key as a terminal sends it, in one entry that each of them
-// changes: the keys reach the line editor, whose edits its own test proves.
-TEST(WriteByte, EditingKeysReachTheLineEditor)
-{
-    const std::string F5 = "\x1b[15~", ALT_X = "\x1bx", END = "\x1b[F", E_ACUTE = "\xc3\xa9";
-    PtySession s({{"-mainframe"}});
-    ASSERT_TRUE(s.nextFrame());
-    openPrompt(s);
-    s.send("34 12\x17" + E_ACUTE + E_ACUTE + LEFT + DELETE + "\x7f\b");  // Ctrl-W ... Ctrl-H: "34"
-    s.send(UP + DOWN + PAGE_UP + F5 + ALT_X);                          // no edit
-    s.send(HOME + "9 \x15\x04" "1" + RIGHT + LEFT + LEFT + END + "2");   // Ctrl-U, Ctrl-D: "142"
-    const std::string line = VALUE_LABEL + " 142";
-    const int end = static_cast<int>(line.size());
-    EXPECT_TRUE(s.waitUntil([&] { return s.line(PROMPT_ROW + 1) == line && s.screen().cursorCol() == end; }))
-        << s.line(PROMPT_ROW + 1) << ", cursor at " << s.screen().cursorCol();
-    s.send("\r");
-    ASSERT_TRUE(s.nextFrame());
-    EXPECT_EQ(hexCell(s, 0, 0), "8e");
-    EXPECT_TRUE(s.screen().violations().empty()) << s.screen().violations().front();
     quit(s);
 }
 
