@@ -12,6 +12,7 @@
 
 #include "probe/memory_map.h"
 #include "probe/scan.h"
+#include "tests/support/pages.h"
 
 namespace {
 
@@ -118,6 +119,7 @@ BENCHMARK(BM_ScanFromAReadableBlock)->Unit(benchmark::kMicrosecond);
 void BM_ScanUpIntoGrowthRange(benchmark::State& state)
 {
     const Address mib = Address{1} << 20;
+    const Address page = pageBytes();
     void* const at = ::mmap(nullptr, 32 * mib, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     const Address base = reinterpret_cast<Address>(at);
     void* const top = reinterpret_cast<void*>(base + 24 * mib);
@@ -127,35 +129,28 @@ void BM_ScanUpIntoGrowthRange(benchmark::State& state)
     for (auto _ : state) {
         state.PauseTiming();
         ::mmap(at, 32 * mib, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1, 0);
-        ::mprotect(at, 4096, PROT_READ);
-        ::munmap(reinterpret_cast<void*>(base + 4096), 24 * mib - 4096);
-        ::mmap(top, 8192, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED | MAP_GROWSDOWN, -1, 0);
+        ::mprotect(at, page, PROT_READ);
+        ::munmap(reinterpret_cast<void*>(base + page), 24 * mib - page);
+        ::mmap(top, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED | MAP_GROWSDOWN, -1, 0);
         state.ResumeTiming();
-        found = scanForReadable(base + 4096, +1);
+        found = scanForReadable(base + page, +1);
     }
     std::cout.rdbuf(old);
     ::munmap(at, 32 * mib);
-    state.counters["candidates_passed"] = static_cast<double>((found - base - 4096) / BLOCK_BYTES);
+    state.counters["candidates_passed"] = static_cast<double>((found - base - page) / BLOCK_BYTES);
 }
 BENCHMARK(BM_ScanUpIntoGrowthRange)->Unit(benchmark::kMicrosecond);
 
 // The process grown to `count` more mappings: one-page islands, read-only
 // between inaccessible pages, in one reservation; they go with it.
-class ManyMappings {
+class ManyMappings : Pages {
 public:
-    explicit ManyMappings(std::size_t count) : size_(count * 4096)
+    explicit ManyMappings(std::size_t count) : Pages(count, PageAccess::none)
     {
-        at_ = ::mmap(nullptr, size_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         for (std::size_t page = 1; page < count; page += 2)
-            ::mprotect(static_cast<char*>(at_) + page * 4096, 4096, PROT_READ);
+            protect(page, PageAccess::read);
     }
-    ~ManyMappings() { ::munmap(at_, size_); }
-    ManyMappings(const ManyMappings&) = delete;
-    ManyMappings& operator=(const ManyMappings&) = delete;
-
-private:
-    std::size_t size_;
-    void* at_;
+    ~ManyMappings() = default;  // the islands go with it
 };
 
 // Across the largest gap either way, with 1,000 and 10,000 more mappings.
@@ -189,7 +184,7 @@ BENCHMARK(BM_ReadMemoryMap)->Unit(benchmark::kMicrosecond);
 void BM_LiteralWalkProbes(benchmark::State& state)
 {
     constexpr Address CANDIDATES = 4096;
-    const Address size = CANDIDATES * BLOCK_BYTES + 4096;
+    const Address size = CANDIDATES * BLOCK_BYTES + pageBytes();
     void* const at = ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     const Address start = reinterpret_cast<Address>(at);
     for (auto _ : state)

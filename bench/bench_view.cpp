@@ -11,12 +11,8 @@
 
 #include <benchmark/benchmark.h>
 
-#if defined(_WIN32)
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-#else
+#if !defined(_WIN32)
 #include <pty.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -30,6 +26,7 @@
 #include <iostream>
 #include <streambuf>
 
+#include "tests/support/pages.h"
 #include "view/view.h"
 
 namespace {
@@ -79,37 +76,18 @@ void BM_RedrawUnreadableBlock(benchmark::State& state)
     redraw(state, 0x1000);
 }
 
-// Two pages, the first readable and the second not; where the second begins.
+// Two pages, the first readable and the second not, kept for the whole run;
+// where the second begins.
 Address readableThenUnreadable()
 {
-#if defined(_WIN32)
-    SYSTEM_INFO info{};
-    GetSystemInfo(&info);
-    const Address page = info.dwPageSize;
-    auto* const base = static_cast<unsigned char*>(VirtualAlloc(nullptr, 2 * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-    DWORD old = 0;
-    if (base == nullptr || !VirtualProtect(base + page, page, PAGE_NOACCESS, &old))
-        return 0;
-#else
-    const auto page = static_cast<Address>(::sysconf(_SC_PAGESIZE));
-    void* const pages = ::mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (pages == MAP_FAILED)
-        return 0;
-    auto* const base = static_cast<unsigned char*>(pages);
-    if (::mprotect(base + page, page, PROT_NONE) != 0)
-        return 0;
-#endif
-    // Kept for the whole run of the benchmarks.
-    return reinterpret_cast<Address>(base + page);
+    static const Pages pages(2);
+    pages.protect(1, PageAccess::none);
+    return pages.address(pageBytes());
 }
 
 void BM_RedrawHalfReadableBlock(benchmark::State& state)
 {
     static const Address boundary = readableThenUnreadable();
-    if (boundary == 0) {
-        state.SkipWithError("no pages to protect");
-        return;
-    }
     redraw(state, boundary - BLOCK_BYTES / 2);
 }
 
@@ -243,10 +221,6 @@ void BM_RedrawToPtyUnreadableBlock(benchmark::State& state)
 void BM_RedrawToPtyHalfReadableBlock(benchmark::State& state)
 {
     static const Address boundary = readableThenUnreadable();
-    if (boundary == 0) {
-        state.SkipWithError("no pages to protect");
-        return;
-    }
     redrawToPty(state, boundary - BLOCK_BYTES / 2);
 }
 

@@ -13,7 +13,6 @@
 //    exactly when an accepted value met read-only memory.
 
 #include <poll.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -29,11 +28,11 @@
 #include "console/console_posix.h"
 #include "probe/write_prompt.h"
 #include "tests/support/extraction.h"
+#include "tests/support/pages.h"
 
 namespace {
 
 constexpr unsigned char FILL = 0xa5;
-constexpr std::size_t PAGE = 4096;
 constexpr std::size_t TARGET = 100;  // offset of the selected byte in its page
 
 int keysWrite = -1;
@@ -72,7 +71,7 @@ std::string prompt(unsigned char* page, const std::string& line)
     std::streambuf* const shown = std::cout.rdbuf(screen.rdbuf());
     promptWrite(reinterpret_cast<Address>(page) + TARGET - selectedAddress(0, 3, 5), 3, 5);
     std::cout.rdbuf(shown);
-    delete std::cin.rdbuf(nullptr);
+    std::cin.rdbuf(nullptr)->~basic_streambuf();  // in static storage: the next one takes its place
     drainKeys();
     return screen.str();
 }
@@ -81,7 +80,7 @@ void check(unsigned char* page, bool canWrite, const std::string& line, std::opt
 {
     const std::string shown = prompt(page, line);
     const bool stored = expected.has_value() && canWrite;
-    for (std::size_t i = 0; i < PAGE; ++i) {
+    for (std::size_t i = 0; i < pageBytes(); ++i) {
         const unsigned char want = i == TARGET && stored ? *expected : FILL;
         if (page[i] != want)
             fail(i == TARGET ? "the selected byte holds the wrong value" : "a byte beside the selected one changed", line);
@@ -104,13 +103,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
         std::abort();
     ::close(fds[0]);
     keysWrite = fds[1];
-    void* const pages = ::mmap(nullptr, 2 * PAGE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (pages == MAP_FAILED)
-        std::abort();
-    writable = static_cast<unsigned char*>(pages);
-    readOnly = writable + PAGE;
-    std::memset(writable, FILL, 2 * PAGE);
-    ::mprotect(readOnly, PAGE, PROT_READ);
+    static const Pages pages(2);
+    writable = pages.page(0);
+    readOnly = pages.page(1);
+    std::memset(writable, FILL, 2 * pageBytes());
+    pages.protect(1, PageAccess::read);
     accepted = prompt(writable, "0");
     writable[TARGET] = FILL;
     rejected = prompt(writable, "x");

@@ -17,7 +17,6 @@
 
 #include "console/console.h"
 #include "support/captured_output.h"
-#include "support/constants.h"
 #include "support/prompt_texts.h"
 #include "support/stdin_from.h"
 

@@ -36,10 +36,7 @@ unsigned long long firstCandidateInAMappingAbove(const std::vector<Mapping>& map
 // Count of scan messages in everything the program wrote so far.
 int messagesIn(const PtySession& s)
 {
-    int count = 0;
-    for (std::size_t at = s.output().find(SCAN_MESSAGE); at != std::string::npos; at = s.output().find(SCAN_MESSAGE, at + 1))
-        ++count;
-    return count;
+    return static_cast<int>(countOf(s.output(), SCAN_MESSAGE));
 }
 
 TEST(ScanKeys, DeleteLandsWhereTheMapSaysAndInsertGoesBackToHomesMapping)

@@ -1,7 +1,7 @@
-// Guarded one-byte access and the block snapshot over every kind of memory a
-// user can page into, the guarded write as W uses it, and the guard's manners
-// towards the rest of the process (its signals on POSIX, the other exception
-// handlers on Windows) and towards AddressSanitizer.
+// Guarded one-byte access over every kind of memory a user can page into, the
+// guarded write as W uses it, and the guard's manners towards the rest of the
+// process (its signals on POSIX, the other exception handlers on Windows) and
+// towards AddressSanitizer.
 
 #include "probe/guard.h"
 
@@ -9,11 +9,8 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #else
-#include <pty.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -26,9 +23,7 @@
 #include <memory>
 
 #include "common/sanitizers.h"
-#include "console/console.h"
 #include "probe/snapshot.h"
-#include "support/constants.h"
 #include "support/pages.h"
 
 #if GLEANHEX_ASAN
@@ -69,22 +64,22 @@ TEST(Guard, NoAccessPageFaults)
 {
     const Pages pages(1, PageAccess::none);
     expectUnreadableAndUnwritable(pages.address(0));
-    expectUnreadableAndUnwritable(pages.address(PAGE - 1));
-    expectReach(pages.address(PAGE / 2), FaultReach::WHOLE_PAGE, "no access");
+    expectUnreadableAndUnwritable(pages.address(pageBytes() - 1));
+    expectReach(pages.address(pageBytes() / 2), FaultReach::WHOLE_PAGE, "no access");
     pages.protect(0, PageAccess::readWrite);
     EXPECT_EQ(pages.at(0)[0], 0x00) << "a failed store changes nothing";
-    EXPECT_EQ(pages.at(PAGE - 1)[0], 0x00) << "a failed store changes nothing";
+    EXPECT_EQ(pages.at(pageBytes() - 1)[0], 0x00) << "a failed store changes nothing";
 }
 
 TEST(Guard, UnmappedPageFaults)
 {
     Pages pages(3);
     pages.unmap(1);
-    expectUnreadableAndUnwritable(pages.address(PAGE));
-    expectUnreadableAndUnwritable(pages.address(2 * PAGE - 1));
-    expectReach(pages.address(PAGE + 7), FaultReach::WHOLE_PAGE, "nothing mapped");
-    EXPECT_TRUE(writeByteGuarded(pages.address(PAGE - 1), 1)) << "its neighbours are untouched";
-    EXPECT_TRUE(writeByteGuarded(pages.address(2 * PAGE), 2));
+    expectUnreadableAndUnwritable(pages.address(pageBytes()));
+    expectUnreadableAndUnwritable(pages.address(2 * pageBytes() - 1));
+    expectReach(pages.address(pageBytes() + 7), FaultReach::WHOLE_PAGE, "nothing mapped");
+    EXPECT_TRUE(writeByteGuarded(pages.address(pageBytes() - 1), 1)) << "its neighbours are untouched";
+    EXPECT_TRUE(writeByteGuarded(pages.address(2 * pageBytes()), 2));
     pages.restore(1);
 }
 
@@ -113,10 +108,10 @@ TEST(Guard, FileMappingPastItsEndFaultsWithSigbus)
     const Pages pages(2, ::fileno(file));
     pages.at(3)[0] = 0x42;
     EXPECT_EQ(readByteGuarded(pages.address(3)), 0x42);
-    EXPECT_EQ(readByteGuarded(pages.address(PAGE - 1)), 0x00) << "the rest of the last page reads as zero";
-    expectUnreadableAndUnwritable(pages.address(PAGE));
-    expectUnreadableAndUnwritable(pages.address(2 * PAGE - 1));
-    expectReach(pages.address(PAGE + 1), FaultReach::WHOLE_PAGE, "past the file's end");
+    EXPECT_EQ(readByteGuarded(pages.address(pageBytes() - 1)), 0x00) << "the rest of the last page reads as zero";
+    expectUnreadableAndUnwritable(pages.address(pageBytes()));
+    expectUnreadableAndUnwritable(pages.address(2 * pageBytes() - 1));
+    expectReach(pages.address(pageBytes() + 1), FaultReach::WHOLE_PAGE, "past the file's end");
     std::fclose(file);
 }
 #endif
@@ -139,45 +134,10 @@ TEST(Guard, ManyFaultsInARowLeaveTheProcessWhole)
 {
     const Pages pages(1, PageAccess::none);
     for (std::size_t i = 0; i < 2000; ++i)
-        ASSERT_EQ(readByteGuarded(pages.address(i % PAGE)), std::nullopt);
+        ASSERT_EQ(readByteGuarded(pages.address(i % pageBytes())), std::nullopt);
     pages.protect(0, PageAccess::readWrite);
     pages.at(0)[0] = 0x42;
     EXPECT_EQ(readByteGuarded(pages.address(0)), 0x42);
-}
-
-TEST(Snapshot, UnmappedBlockIsAllFill)
-{
-    const Pages none(1, PageAccess::none);
-    Snapshot want;
-    for (auto& row : want)
-        row.fill(UNREADABLE_FILL);
-    EXPECT_EQ(snapshotBlock(none.address(8)), want);
-    EXPECT_EQ(snapshotBlock(0), want);
-}
-
-TEST(Snapshot, BlockStraddlingTheTopOfTheSpaceWrapsToZero)
-{
-    // First row from the top of the space, the rest from address 0 upward;
-    // neither end can be mapped by a process, so all of it reads as the fill.
-    Snapshot want;
-    for (auto& row : want)
-        row.fill(UNREADABLE_FILL);
-    EXPECT_EQ(snapshotBlock(TOP - 15), want);
-    EXPECT_EQ(snapshotBlock(TOP), want);
-}
-
-TEST(Snapshot, BlockRunningIntoAnUnreadablePageStopsAtTheBoundary)
-{
-    Pages pages(2);
-    for (std::size_t i = 0; i < PAGE; ++i)
-        pages.at(i)[0] = static_cast<unsigned char>(0x80 + i % 61);  // never 0x3f
-    pages.protect(1, PageAccess::none);
-    const std::size_t readable = 100;
-    const Snapshot chr = snapshotBlock(pages.address(PAGE - readable));
-    for (std::size_t i = 0; i < BLOCK_BYTES; ++i) {
-        const unsigned char want = i < readable ? pages.at(PAGE - readable + i)[0] : UNREADABLE_FILL;
-        EXPECT_EQ(chr[i / BLOCK_COLS][i % BLOCK_COLS], want) << "byte " << i;
-    }
 }
 
 // The guarded write as W uses it: a refused store changes no byte anywhere
@@ -189,7 +149,7 @@ class PatternPages : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        for (size_t i = 0; i < 3 * PAGE; ++i)
+        for (size_t i = 0; i < 3 * pageBytes(); ++i)
             pages_.at(i)[0] = pattern(i);
     }
 
@@ -200,10 +160,10 @@ protected:
     // Every readable byte holds its pattern, but `changed`, which holds `value`.
     void expectPattern(size_t changed = SIZE_MAX, unsigned char value = 0) const
     {
-        for (size_t i = 0; i < 3 * PAGE; ++i) {
+        for (size_t i = 0; i < 3 * pageBytes(); ++i) {
             const auto byte = readByteGuarded(at(i));
             if (!byte) {
-                i += PAGE - 1 - i % PAGE;  // the whole page is unreadable
+                i += pageBytes() - 1 - i % pageBytes();  // the whole page is unreadable
                 continue;
             }
             ASSERT_EQ(*byte, i == changed ? value : pattern(i)) << "byte " << i;
@@ -216,26 +176,26 @@ protected:
 TEST_F(PatternPages, StoresExactlyOneByteRightUpToAProtectedPage)
 {
     protectMiddle(PageAccess::none);
-    EXPECT_TRUE(writeByteGuarded(at(PAGE - 1), 0x41));
-    expectPattern(PAGE - 1, 0x41);
-    EXPECT_TRUE(writeByteGuarded(at(PAGE - 1), pattern(PAGE - 1)));
-    EXPECT_TRUE(writeByteGuarded(at(2 * PAGE), 0x00));
-    expectPattern(2 * PAGE, 0x00);
+    EXPECT_TRUE(writeByteGuarded(at(pageBytes() - 1), 0x41));
+    expectPattern(pageBytes() - 1, 0x41);
+    EXPECT_TRUE(writeByteGuarded(at(pageBytes() - 1), pattern(pageBytes() - 1)));
+    EXPECT_TRUE(writeByteGuarded(at(2 * pageBytes()), 0x00));
+    expectPattern(2 * pageBytes(), 0x00);
 }
 
 TEST_F(PatternPages, EveryValueIsStoredAsItIs)
 {
     for (unsigned v = 0; v < 256; ++v) {
-        ASSERT_TRUE(writeByteGuarded(at(PAGE + 5), static_cast<unsigned char>(v)));
-        ASSERT_EQ(pages_.at(PAGE + 5)[0], v);
+        ASSERT_TRUE(writeByteGuarded(at(pageBytes() + 5), static_cast<unsigned char>(v)));
+        ASSERT_EQ(pages_.at(pageBytes() + 5)[0], v);
     }
-    pages_.at(PAGE + 5)[0] = pattern(PAGE + 5);
+    pages_.at(pageBytes() + 5)[0] = pattern(pageBytes() + 5);
     expectPattern();
 }
 
 TEST_F(PatternPages, RefusedStoresChangeNoByteAroundThem)
 {
-    const size_t targets[] = {PAGE, PAGE + 1, PAGE + PAGE / 2, 2 * PAGE - 1};
+    const size_t targets[] = {pageBytes(), pageBytes() + 1, pageBytes() + pageBytes() / 2, 2 * pageBytes() - 1};
     protectMiddle(PageAccess::read);
     for (const size_t i : targets)
         EXPECT_FALSE(writeByteGuarded(at(i), static_cast<unsigned char>(~pattern(i)))) << "read-only, byte " << i;
@@ -288,10 +248,10 @@ TEST(GuardWin32, GuardPageFaultsOnceThenReads)
     EXPECT_EQ(pages.protection(0) & PAGE_GUARD, 0u);
     EXPECT_EQ(readByteGuarded(pages.address(5)), 0x77);
 
-    EXPECT_FALSE(writeByteGuarded(pages.address(PAGE + 9), 0x33));
+    EXPECT_FALSE(writeByteGuarded(pages.address(pageBytes() + 9), 0x33));
     EXPECT_EQ(pages.protection(1) & PAGE_GUARD, 0u);
     EXPECT_EQ(pages.page(1)[9], 0x00) << "the faulted store did not happen";
-    EXPECT_TRUE(writeByteGuarded(pages.address(PAGE + 9), 0x33));
+    EXPECT_TRUE(writeByteGuarded(pages.address(pageBytes() + 9), 0x33));
     EXPECT_EQ(pages.page(1)[9], 0x33);
 }
 
@@ -396,68 +356,6 @@ TEST(GuardDeathTest, ForeignFaultStillKillsWithoutAnEarlierHandler)
 #else
     EXPECT_EXIT(faultOutsideTheGuard(false), ::testing::KilledBySignal(SIGSEGV), "");
 #endif
-}
-
-// Deep enough to run out of stack; the compiler cannot tell that it never ends.
-int descend(unsigned long depth)
-{
-    volatile char frame[512];
-    frame[0] = static_cast<char>(depth);
-    if (depth == 0)
-        return frame[0];
-    return descend(depth + 1) + frame[0];
-}
-
-// The console writes its sequences to a terminal only: the overflow runs in a
-// child whose output is a pseudo-terminal, and what reaches it is passed on to
-// standard error, where the death test sees it, before this process dies as
-// the child did.
-void overflowTheStackWithTheConsole()
-{
-    const rlimit noCore{0, 0};
-    ::setrlimit(RLIMIT_CORE, &noCore);
-    int master = -1;
-    int slave = -1;
-    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
-        std::_Exit(70);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(master);
-        // The console writes only to its own controlling terminal.
-        ::setsid();
-        ::ioctl(slave, TIOCSCTTY, 0);
-        ::dup2(slave, STDOUT_FILENO);
-        ::setenv("TERM", "xterm", 1);
-        // As main starts: the faults as a fresh process has them, the console, then the guard.
-        ::signal(SIGSEGV, SIG_DFL);
-        ::signal(SIGBUS, SIG_DFL);
-        beginConsole();
-        if (!installGuard())
-            std::_Exit(44);
-        std::_Exit(descend(1));
-    }
-    ::close(slave);
-    char buffer[256];
-    for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;)
-        if (::write(STDERR_FILENO, buffer, static_cast<size_t>(n)) != n)
-            std::_Exit(73);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    if (!WIFSIGNALED(status))
-        std::_Exit(71);
-    ::signal(WTERMSIG(status), SIG_DFL);
-    ::raise(WTERMSIG(status));
-    std::_Exit(72);
-}
-
-TEST(ConsoleDeathTest, StackOverflowStillGivesTheTerminalBack)
-{
-#if GLEANHEX_ASAN
-    GTEST_SKIP() << "AddressSanitizer reports the overflow itself";
-#endif
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    // Autowrap back on and colours reset: the handler ran, on a stack of its own.
-    EXPECT_EXIT(overflowTheStackWithTheConsole(), ::testing::KilledBySignal(SIGSEGV), "\\?7h.\\[0m");
 }
 
 // A SIGSEGV or SIGBUS that was sent, not raised by a fault, is never the
@@ -607,7 +505,7 @@ TEST(Guard, OtherCausesReachTheByteAlone)
     Pages pages(1);
     pages.protect(0, PAGE_READWRITE | PAGE_GUARD);
     expectReach(pages.address(9), FaultReach::ONE_BYTE, "a guard page");
-    for (std::size_t i = 0; i < PAGE; ++i)
+    for (std::size_t i = 0; i < pageBytes(); ++i)
         pages.page(0)[i] = static_cast<unsigned char>(0x80 + i % 61);  // never 0x3f
     pages.protect(0, PAGE_READWRITE | PAGE_GUARD);
     const Snapshot chr = snapshotBlock(pages.address(16));
@@ -622,26 +520,6 @@ TEST(Guard, OtherCausesReachTheByteAlone)
 #else
     GTEST_SKIP() << "no fault of another cause to raise on this processor";
 #endif
-}
-
-TEST(Snapshot, UnreadablePageIsFilledUpToTheReadablePageAfterIt)
-{
-    Pages pages(3);
-    for (std::size_t i = 0; i < PAGE; ++i)
-        pages.at(PAGE + i)[0] = static_cast<unsigned char>(0x80 + i % 61);  // never 0x3f
-    pages.protect(0, PageAccess::none);
-    pages.protect(2, PageAccess::none);
-    for (const std::size_t unreadable : {std::size_t{1}, std::size_t{100}, std::size_t{239}}) {
-        const Snapshot chr = snapshotBlock(pages.address(PAGE - unreadable));
-        for (std::size_t i = 0; i < BLOCK_BYTES; ++i) {
-            const unsigned char want = i < unreadable ? UNREADABLE_FILL : pages.at(PAGE - unreadable + i)[0];
-            ASSERT_EQ(chr[i / BLOCK_COLS][i % BLOCK_COLS], want) << unreadable << " unreadable, byte " << i;
-        }
-    }
-    // Readable, then a whole unreadable page, on both sides of a readable page.
-    const Snapshot chr = snapshotBlock(pages.address(2 * PAGE - 120));
-    for (std::size_t i = 0; i < BLOCK_BYTES; ++i)
-        ASSERT_EQ(chr[i / BLOCK_COLS][i % BLOCK_COLS], i < 120 ? pages.at(2 * PAGE - 120 + i)[0] : UNREADABLE_FILL);
 }
 
 }  // namespace

@@ -2,9 +2,6 @@
 // Layouts of real memory built by the scan tests, and the literal walk that
 // judges the scan over them.
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -15,6 +12,7 @@
 #include "support/captured_output.h"
 #include "support/constants.h"
 #include "support/literal_walk.h"
+#include "support/pages.h"
 
 // The literal walk over this process's memory, one guarded read per candidate.
 inline std::optional<Address> literalWalk(Address start, int direction, std::uint64_t maxCandidates)
@@ -40,30 +38,15 @@ inline Address scan(Address start, int direction)
 // test then maps and protects pages inside it.
 class Reservation {
 public:
-    explicit Reservation(Address pages) : size_(pages * PAGE)
-    {
-        void* at = ::mmap(nullptr, size_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        EXPECT_NE(at, MAP_FAILED);
-        base_ = reinterpret_cast<Address>(at);
-    }
-    ~Reservation() { ::munmap(reinterpret_cast<void*>(base_), size_); }
-    Reservation(const Reservation&) = delete;
-    Reservation& operator=(const Reservation&) = delete;
+    explicit Reservation(Address pages) : pages_(pages, PageAccess::none), count_(pages) {}
 
-    Address page(Address n) const { return base_ + n * PAGE; }
-    void* pointer(Address n) const { return reinterpret_cast<void*>(page(n)); }
-    void protect(Address n, int prot, Address count = 1) const
-    {
-        EXPECT_EQ(::mprotect(pointer(n), count * PAGE, prot), 0);
-    }
+    Address page(Address n) const { return pages_.address(n * pageBytes()); }
+    void* pointer(Address n) const { return pages_.page(n); }
+    void protect(Address n, int prot, Address count = 1) const { pages_.protect(n, prot, count); }
     // Every page inaccessible again, and back in one piece.
-    void clear() const
-    {
-        EXPECT_NE(::mmap(pointer(0), size_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1, 0),
-                  MAP_FAILED);
-    }
+    void clear() const { pages_.restore(0, count_); }
 
 private:
-    Address size_;
-    Address base_ = 0;
+    Pages pages_;
+    Address count_;
 };

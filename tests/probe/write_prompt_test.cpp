@@ -4,7 +4,6 @@
 
 #include "probe/write_prompt.h"
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -16,7 +15,7 @@
 #include <sstream>
 #include <string>
 
-#include "support/constants.h"
+#include "support/pages.h"
 #include "support/prompt_texts.h"
 #include "support/stdin_from.h"
 
@@ -192,25 +191,21 @@ TEST_F(PromptWrite, ReadsDecimalWhateverBaseTheStreamWasLeftIn)
 TEST_F(PromptWrite, FaultingStoreIsReportedAndChangesNothing)
 {
     keys("kk!");
-    const size_t size = 2 * PAGE;
-    void* const map = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    ASSERT_NE(map, MAP_FAILED);
-    auto* const bytes = static_cast<unsigned char*>(map);
+    const size_t size = 2 * pageBytes();
+    const Pages pages(2);
     for (size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<unsigned char>(i * 7);
-    const Address second = reinterpret_cast<Address>(bytes) + PAGE;
-    const Address block = second - (ROW * 16 + COL);  // the selected byte opens the second page
+        pages.at(i)[0] = static_cast<unsigned char>(i * 7);
+    const Address block = pages.address(pageBytes()) - (ROW * 16 + COL);  // the selected byte opens the second page
 
-    ASSERT_EQ(::mprotect(bytes + PAGE, PAGE, PROT_READ), 0);
+    pages.protect(1, PageAccess::read);
     std::istringstream values = typed("65\n66\n");
     EXPECT_EQ(prompt(values, block), PROMPT + FAILED) << "read-only page";
-    ASSERT_EQ(::mprotect(bytes + PAGE, PAGE, PROT_NONE), 0);
+    pages.protect(1, PageAccess::none);
     EXPECT_EQ(prompt(values, block), PROMPT + FAILED) << "inaccessible page";
 
-    ASSERT_EQ(::mprotect(bytes + PAGE, PAGE, PROT_READ), 0);
+    pages.protect(1, PageAccess::read);
     for (size_t i = 0; i < size; ++i)
-        ASSERT_EQ(bytes[i], static_cast<unsigned char>(i * 7)) << "byte " << i;
-    ::munmap(map, size);
+        ASSERT_EQ(pages.at(i)[0], static_cast<unsigned char>(i * 7)) << "byte " << i;
     EXPECT_EQ(unreadKeys(), "!");
 }
 

@@ -5,16 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <string>
 
 #include "common/sanitizers.h"
-#include "support/pty_session.h"
 #include "soak_run.h"
 
 namespace {
@@ -55,20 +51,6 @@ TEST(Soak, RandomStreamsFromTheHeapBlock)
 TEST(Soak, RandomStreamsFromMainframe)
 {
     soak(true);
-}
-
-// Found by the soak: run in the background, the test process ignores SIGINT,
-// and a program started from it kept ignoring Ctrl-C. A terminal starts its
-// programs with every signal at its default, and so must the harness.
-TEST(Soak, ProgramStartsWithDefaultSignalsWhateverTheTestIgnores)
-{
-    const auto previous = std::signal(SIGINT, SIG_IGN);
-    PtySession s({{"-mainframe"}});
-    std::signal(SIGINT, previous);
-    ASSERT_TRUE(s.nextFrame());
-    s.send("\x03");
-    const int status = s.waitExit();
-    EXPECT_TRUE(status != -1 && WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << "status " << status;
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #pragma once
-// Constants of this machine's address space that many tests work in.
+// The page size under the name the scan tests know it by; the rest ask pageBytes().
 
-#include "common/block.h"
+#include "probe/guard.h"
 
-// The size of a page: what memory is mapped and protected in, and faults come in.
-extern const Address PAGE;
+inline const Address PAGE = pageBytes();

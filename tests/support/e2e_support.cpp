@@ -20,15 +20,25 @@ unsigned long long numberAfter(const PtySession& s, int row, const std::string& 
     return std::stoull(text.substr(at + prefix.size()), nullptr, base);
 }
 
+// A grid row's address ends where " :" begins.
 int hexColumn(const PtySession& s, int r, int c)
 {
-    const std::string text = s.line(FIRST_GRID_ROW + r);
-    return static_cast<int>(text.find(" :")) + 3 + 3 * c;
+    return hexColumn(s.line(FIRST_GRID_ROW + r).find(" :"), c);
 }
 
 int charColumn(const PtySession& s, int r, int c)
 {
-    return hexColumn(s, r, 15) + 5 + c;
+    return charColumn(s.line(FIRST_GRID_ROW + r).find(" :"), c);
+}
+
+std::string hexCell(const PtySession& s, int r, int c)
+{
+    return s.line(FIRST_GRID_ROW + r).substr(static_cast<size_t>(hexColumn(s, r, c)), 2);
+}
+
+std::string charCell(const PtySession& s, int r, int c)
+{
+    return s.screen().cell(FIRST_GRID_ROW + r, charColumn(s, r, c)).glyph;
 }
 
 bool highlighted(const PtySession& s, int screenRow, int screenCol)

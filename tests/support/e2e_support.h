@@ -59,10 +59,12 @@ inline std::string repeated(const std::string& key, unsigned long long count)
     return keys;
 }
 
-// Grid cell (r, c) of the hex area: its two digits start at this screen column.
+// Grid cell (r, c): the screen column of its two hex digits and of its
+// character, and what they show.
 int hexColumn(const PtySession& s, int r, int c);
-// Grid cell (r, c) of the character area.
 int charColumn(const PtySession& s, int r, int c);
+std::string hexCell(const PtySession& s, int r, int c);
+std::string charCell(const PtySession& s, int r, int c);
 bool highlighted(const PtySession& s, int screenRow, int screenCol);
 
 // A run with keys piped in and standard output going to `outputPath`, or to a

@@ -2,7 +2,8 @@
 
 #include <sys/mman.h>
 
-#include <gtest/gtest.h>
+#include <cerrno>
+#include <system_error>
 
 namespace {
 
@@ -19,45 +20,53 @@ int accessProtection(PageAccess access)
     return PROT_READ | PROT_WRITE;
 }
 
-unsigned char* map(std::size_t size, int prot, int flags, int fd)
+void check(bool done, const char* call)
 {
-    void* const base = ::mmap(nullptr, size, prot, flags, fd, 0);
-    if (base == MAP_FAILED) {
-        ADD_FAILURE() << "mmap failed";
-        return nullptr;
-    }
+    if (!done)
+        throw std::system_error(errno, std::generic_category(), call);
+}
+
+unsigned char* map(void* at, std::size_t size, int prot, int flags, int fd)
+{
+    void* const base = ::mmap(at, size, prot, flags, fd, 0);
+    check(base != MAP_FAILED, "mmap");
     return static_cast<unsigned char*>(base);
 }
 
 }  // namespace
 
 Pages::Pages(std::size_t count, PageAccess access)
-    : size_(count * PAGE), base_(map(size_, accessProtection(access), MAP_PRIVATE | MAP_ANONYMOUS, -1))
+    : size_(count * pageBytes()),
+      base_(map(nullptr, size_, accessProtection(access), MAP_PRIVATE | MAP_ANONYMOUS, -1))
 {
 }
 
 Pages::Pages(std::size_t count, int fd)
-    : size_(count * PAGE), base_(map(size_, PROT_READ | PROT_WRITE, MAP_SHARED, fd))
+    : size_(count * pageBytes()), base_(map(nullptr, size_, PROT_READ | PROT_WRITE, MAP_SHARED, fd))
 {
 }
 
 Pages::~Pages()
 {
-    if (base_ != nullptr)
-        ::munmap(base_, size_);
+    ::munmap(base_, size_);
 }
 
 void Pages::protect(std::size_t i, PageAccess access) const
 {
-    EXPECT_EQ(::mprotect(page(i), PAGE, accessProtection(access)), 0);
+    protect(i, accessProtection(access));
+}
+
+void Pages::protect(std::size_t i, Protection protection, std::size_t count) const
+{
+    check(::mprotect(page(i), count * pageBytes(), protection) == 0, "mprotect");
 }
 
 void Pages::unmap(std::size_t i) const
 {
-    ASSERT_EQ(::munmap(page(i), PAGE), 0);
+    check(::munmap(page(i), pageBytes()) == 0, "munmap");
 }
 
-void Pages::restore(std::size_t i) const
+void Pages::restore(std::size_t i, std::size_t count) const
 {
-    EXPECT_NE(::mmap(page(i), PAGE, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0), MAP_FAILED);
+    map(page(i), count * pageBytes(), PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1);
 }

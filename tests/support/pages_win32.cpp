@@ -1,6 +1,6 @@
 #include "support/pages.h"
 
-#include <gtest/gtest.h>
+#include <system_error>
 
 namespace {
 
@@ -17,20 +17,29 @@ DWORD accessProtection(PageAccess access)
     return PAGE_READWRITE;
 }
 
+void check(bool done, const char* call)
+{
+    if (!done)
+        throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), call);
+}
+
+unsigned char* reserve(std::size_t size, DWORD protection)
+{
+    void* const base = VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, protection);
+    check(base != nullptr, "VirtualAlloc");
+    return static_cast<unsigned char*>(base);
+}
+
 }  // namespace
 
 Pages::Pages(std::size_t count, PageAccess access)
-    : size_(count * PAGE),
-      base_(static_cast<unsigned char*>(VirtualAlloc(nullptr, size_, MEM_RESERVE | MEM_COMMIT, accessProtection(access))))
+    : size_(count * pageBytes()), base_(reserve(size_, accessProtection(access)))
 {
-    if (base_ == nullptr)
-        ADD_FAILURE() << "VirtualAlloc failed";
 }
 
 Pages::~Pages()
 {
-    if (base_ != nullptr)
-        VirtualFree(base_, 0, MEM_RELEASE);
+    VirtualFree(base_, 0, MEM_RELEASE);
 }
 
 void Pages::protect(std::size_t i, PageAccess access) const
@@ -38,10 +47,10 @@ void Pages::protect(std::size_t i, PageAccess access) const
     protect(i, accessProtection(access));
 }
 
-void Pages::protect(std::size_t i, DWORD protection) const
+void Pages::protect(std::size_t i, Protection protection, std::size_t count) const
 {
     DWORD old = 0;
-    EXPECT_TRUE(VirtualProtect(page(i), PAGE, protection, &old));
+    check(VirtualProtect(page(i), count * pageBytes(), protection, &old), "VirtualProtect");
 }
 
 DWORD Pages::protection(std::size_t i) const
@@ -54,10 +63,10 @@ DWORD Pages::protection(std::size_t i) const
 // Reserved but not committed: no access of any kind, and still this test's.
 void Pages::unmap(std::size_t i) const
 {
-    ASSERT_TRUE(VirtualFree(page(i), PAGE, MEM_DECOMMIT));
+    check(VirtualFree(page(i), pageBytes(), MEM_DECOMMIT), "VirtualFree");
 }
 
-void Pages::restore(std::size_t i) const
+void Pages::restore(std::size_t i, std::size_t count) const
 {
-    EXPECT_NE(VirtualAlloc(page(i), PAGE, MEM_COMMIT, PAGE_NOACCESS), nullptr);
+    check(VirtualAlloc(page(i), count * pageBytes(), MEM_COMMIT, PAGE_NOACCESS) != nullptr, "VirtualAlloc");
 }

@@ -18,14 +18,6 @@ namespace {
 
 constexpr std::string_view FRAME_START = "\x1b[H\x1b[J";
 
-size_t countOf(const std::string& haystack, std::string_view needle)
-{
-    size_t n = 0;
-    for (size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1))
-        ++n;
-    return n;
-}
-
 constexpr int SHELL_SIGNALS[] = {SIGINT, SIGQUIT, SIGTSTP, SIGTTIN, SIGTTOU};
 
 void defaultSignals()
@@ -329,6 +321,19 @@ termios PtySession::modes() const
 void PtySession::setModes(const termios& modes)
 {
     ::tcsetattr(master_, TCSANOW, &modes);
+}
+
+bool keyMode(const termios& t)
+{
+    return (t.c_lflag & (ICANON | ECHO)) == 0;
+}
+
+std::size_t countOf(std::string_view text, std::string_view part, std::size_t from)
+{
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part, from); at != std::string_view::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
 }
 
 bool sameModes(const termios& a, const termios& b)

@@ -97,3 +97,8 @@ private:
 
 // Same modes as far as a user can tell: flags and the special characters in use.
 bool sameModes(const termios& a, const termios& b);
+// Keys come one at a time and unechoed, as the browser reads them.
+bool keyMode(const termios& t);
+
+// How many times `part` occurs in `text` from `from` on.
+std::size_t countOf(std::string_view text, std::string_view part, std::size_t from = 0);

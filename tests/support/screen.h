@@ -5,6 +5,7 @@
 // a control code that reached the terminal, or a glyph written over the last
 // column of a line that had already reached it.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,11 @@ constexpr int FIRST_GRID_ROW = 2;
 constexpr int PANEL_ROW = 21;
 constexpr int ADDRESS_ROW = 22;
 constexpr int FRAME_ROWS = ADDRESS_ROW + 1;
+
+// Screen columns of a grid row whose address takes `width` characters: where
+// grid column `c`'s two hex digits start, and where its character stands.
+constexpr int hexColumn(std::size_t width, int c) { return static_cast<int>(width) + 3 + 3 * c; }
+constexpr int charColumn(std::size_t width, int c) { return static_cast<int>(width) + 53 + c; }
 
 struct Cell {
     std::string glyph = " ";

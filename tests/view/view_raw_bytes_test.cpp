@@ -65,7 +65,7 @@ TEST(ViewRawBytes, EscapeSequencesInMemoryStayInert)
     expectOnlyPrintable(screen);
     expectGridColumns(screen, b);
     // The start of row 0 as a code page 437 console shows it.
-    EXPECT_EQ(screen.shown(FIRST_GRID_ROW, static_cast<int>(hex(b).size() + 53)), "\u2190\u00a2 \u2190]0;title \u2190[3");
+    EXPECT_EQ(screen.shown(FIRST_GRID_ROW, charColumn(hex(b).size(), 0)), "\u2190\u00a2 \u2190]0;title \u2190[3");
     EXPECT_EQ(screen.shown(PANEL_ROW), "Selected Byte: [\u2190] HEX:1b Decimal: 27");
     EXPECT_EQ(drawn(b, b, 0, 1).screen.shown(PANEL_ROW), "Selected Byte: [\u00a2] HEX:9b Decimal: 155");
     EXPECT_EQ(drawn(b, b, 0, 2).screen.shown(PANEL_ROW), "Selected Byte: [Bell] HEX:7 Decimal: 7");

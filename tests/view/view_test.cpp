@@ -3,8 +3,6 @@
 
 #include "view/view.h"
 
-#include <sys/mman.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -14,17 +12,12 @@
 #include <vector>
 
 #include "console/console.h"
-#include "support/constants.h"
+#include "support/pages.h"
 #include "view_screen.h"
 
 namespace {
 
 constexpr Address HALF = Address{1} << (sizeof(Address) * 8 - 1);
-
-// Screen column of column c's two hex digits and of its character, in a grid
-// row whose address takes `width` characters.
-int hexCell(std::size_t width, unsigned c) { return static_cast<int>(width + 3 + 3 * c); }
-int charCell(std::size_t width, unsigned c) { return static_cast<int>(width + 53 + c); }
 
 std::string twoDigits(unsigned v)
 {
@@ -93,7 +86,7 @@ TEST(View, FrameNormalAndSelectedColours)
         const bool grid = row >= FIRST_GRID_ROW && row < FIRST_GRID_ROW + static_cast<int>(BLOCK_ROWS);
         for (int i = 0; i < d.screen.width(row); ++i) {
             int want = grid ? ATTR_NORMAL : ATTR_FRAME;
-            if (row == FIRST_GRID_ROW + 2 && (i == hexCell(width, 3) || i == hexCell(width, 3) + 1 || i == charCell(width, 3)))
+            if (row == FIRST_GRID_ROW + 2 && (i == hexColumn(width, 3) || i == hexColumn(width, 3) + 1 || i == charColumn(width, 3)))
                 want = ATTR_SELECTED;
             EXPECT_EQ(attributeOf(d.screen.cell(row, i)), want) << "row " << row << " column " << i;
         }
@@ -111,10 +104,10 @@ TEST(View, LastCellSelectedIsHighlightedInBothAreas)
     const Screen& screen = d.screen;
     const std::size_t width = hex(b).size();
     const int row = FIRST_GRID_ROW + 14;
-    EXPECT_EQ(attributeOf(screen.cell(row, hexCell(width, 15))), ATTR_SELECTED);
-    EXPECT_EQ(attributeOf(screen.cell(row, hexCell(width, 15) + 1)), ATTR_SELECTED);
-    EXPECT_EQ(attributeOf(screen.cell(row, charCell(width, 15))), ATTR_SELECTED);
-    EXPECT_EQ(attributeOf(screen.cell(row, hexCell(width, 15) - 1)), ATTR_NORMAL) << "the space before the cell";
+    EXPECT_EQ(attributeOf(screen.cell(row, hexColumn(width, 15))), ATTR_SELECTED);
+    EXPECT_EQ(attributeOf(screen.cell(row, hexColumn(width, 15) + 1)), ATTR_SELECTED);
+    EXPECT_EQ(attributeOf(screen.cell(row, charColumn(width, 15))), ATTR_SELECTED);
+    EXPECT_EQ(attributeOf(screen.cell(row, hexColumn(width, 15) - 1)), ATTR_NORMAL) << "the space before the cell";
     int selected = 0;
     for (int r = 0; r < screen.rows(); ++r)
         for (int c = 0; c < screen.width(r); ++c)
@@ -155,23 +148,21 @@ TEST(View, SelectedByteInTheGridAndThePanel)
         const std::size_t width = hex(m.start()).size();
         const int row = FIRST_GRID_ROW + 5;
         ASSERT_EQ(screen.width(row), static_cast<int>(width + 69));
-        EXPECT_EQ(screen.shown(row, hexCell(width, 9), 2), pc.cellHex);
-        EXPECT_EQ(screen.shown(row, charCell(width, 9), 1), pc.cellChar);
+        EXPECT_EQ(screen.shown(row, hexColumn(width, 9), 2), pc.cellHex);
+        EXPECT_EQ(screen.shown(row, charColumn(width, 9), 1), pc.cellChar);
         EXPECT_EQ(screen.shown(PANEL_ROW), pc.panel);
     }
 }
 
 TEST(View, UnreadableBlockShowsQuestionMarks)
 {
-    void* page = ::mmap(nullptr, PAGE, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    ASSERT_NE(page, MAP_FAILED);
-    const Address b = reinterpret_cast<Address>(page);
+    const Pages page(1, PageAccess::none);
+    const Address b = page.address(0);
     const Screen screen = drawn(b, b, 7, 7).screen;
     for (unsigned r = 0; r < BLOCK_ROWS; ++r)
         EXPECT_EQ(screen.shown(FIRST_GRID_ROW + static_cast<int>(r)),
                   hex(b + r * 16) + " : 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f 3f : ????????????????");
     EXPECT_EQ(screen.shown(PANEL_ROW), "Selected Byte: [?] HEX:3f Decimal: 63");
-    ::munmap(page, PAGE);
 }
 
 TEST(View, BlockWrappingPastTheTopOfTheSpace)
