@@ -4,6 +4,8 @@
 // where a stack may grow (the kernel does not say which mappings grow down, so
 // a probe finds out); every other gap is unreadable.
 
+#include <cstddef>
+
 #include "probe/memory_map.h"
 
 struct MapEntry {
@@ -26,6 +28,12 @@ struct Mappings {
     // Address bits the processor ignores: every value of them opens a window
     // onto the same map, so each window is looked up as the one at 0.
     Address ignoredBits;
+    // Addresses at or just above which mappings are likely to end, in
+    // increasing order: where a search for the mapping below an address starts
+    // (the kernel answers only for an address or above it). Any address will
+    // do; a good one saves questions.
+    const Address* hints = nullptr;
+    std::size_t hintCount = 0;
 };
 
 // The range that holds `a`, as MapLookup::rangeAt gives it. False when a

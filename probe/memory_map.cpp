@@ -32,14 +32,15 @@ MapLookup lookupIn(const MemoryMap& map)
 
 bool readMemoryMap(MemoryMap& map, MapSource first)
 {
-    MapLookup lookup{};
-    if (!openMapLookup(lookup, first))
-        return false;
-    map.pageSize = lookup.pageSize;
-    bool ok = true;
-    // Room first, then the map again: the allocation may itself have changed it.
+    // Room first, then the map again: the allocation may itself have changed
+    // it. Each reading from a lookup of its own, which takes the map to stay.
     for (std::size_t room = map.ranges.capacity();; room = map.ranges.capacity()) {
+        MapLookup lookup{};
+        if (!openMapLookup(lookup, first))
+            return false;
+        map.pageSize = lookup.pageSize;
         map.ranges.clear();
+        bool ok = true;
         for (Address a = 0;;) {
             MapRange r{};
             ok = lookup.rangeAt(lookup.context, a, +1, r) && r.first <= a && r.last >= a;
@@ -53,9 +54,8 @@ bool readMemoryMap(MemoryMap& map, MapSource first)
                 break;
             a = r.last + 1;
         }
+        closeMapLookup(lookup);
         if (!ok || map.ranges.capacity() == room)
-            break;
+            return ok;
     }
-    closeMapLookup(lookup);
-    return ok;
 }

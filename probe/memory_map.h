@@ -53,8 +53,15 @@ struct MapLookup {
     Address growthStep;
 };
 
+// Opens what the map keeps for the whole run (on Linux, its descriptor), so
+// that the first scan finds it ready. Called before the browser's first frame;
+// a lookup opened without it opens the same itself. False when there is
+// nothing to keep open, or it could not be opened: the scan then does without.
+bool prepareMemoryMap();
+
 // The lookup from `first` on; false when no map can be read. A lookup that
-// succeeds must be closed.
+// succeeds must be closed. The map is taken to stay as it is while the lookup
+// is open, but for what the walk's own reads change.
 bool openMapLookup(MapLookup& lookup, MapSource first);
 void closeMapLookup(MapLookup& lookup);
 

@@ -1,11 +1,15 @@
 // Linux: the map from the PROCMAP_QUERY question on /proc/self/maps, which
 // answers for one address at a time (Linux 6.11 on); where the kernel refuses
-// it, the listing in the same file, read once into static storage. Neither
-// allocates, so the map holds for the probes made after it.
+// it, the listing in the same file, read once a scan into static storage.
+// Neither allocates, so the map holds for the probes made after it. The file
+// stays open from before the first frame to the end of the run.
 
 #include "probe/memory_map.h"
 
 #include <fcntl.h>
+#include <link.h>
+#include <pthread.h>
+#include <sys/auxv.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/sysinfo.h>
@@ -77,12 +81,34 @@ constexpr std::size_t MAX_MAPPINGS = 65536 + 64;
 MapEntry listed[MAX_MAPPINGS];
 std::array<char, 8192> chunk;
 
+// The kernel's answers during one scan, each for the addresses [from, to]:
+// the map stays as it is while the walk goes on (the reads that change it, by
+// growing a stack, are made only in the range the walk ends in), so an answer
+// holds for every address it covers.
+struct Answer {
+    Address from;
+    Address to;
+    Found found;
+    MapEntry m;
+};
+constexpr std::size_t ANSWERS_KEPT = 8;
+
+// Places where mappings end, or that lie in one: this program's own data, its
+// heap's top, the C library's and the loader's data, the kernel's vDSO and
+// this stack; and 0, below them all.
+constexpr std::size_t HINTS = 7;
+
 // The one scan's map: there is one thread, and a scan does not nest.
 struct LinuxMap {
-    int fd;
-    MapSource source;
-    std::size_t count;  // of `listed`, for MAPS_FILE
-    Mappings mappings;
+    int fd = -1;  // kept open for the whole run, and opened again in a forked child
+    MapSource source = MapSource::QUERY;
+    bool refused = false;  // the kernel does not know the question: the listing, from then on
+    std::size_t count = 0;  // of `listed`, for MAPS_FILE
+    Mappings mappings{};
+    std::array<Answer, ANSWERS_KEPT> answers{};
+    std::size_t answerCount = 0;
+    std::size_t nextAnswer = 0;
+    std::array<Address, HINTS> hints{};
 };
 LinuxMap current;
 
@@ -148,8 +174,36 @@ Found ask(int fd, Address a, MapEntry& m)
     return found;
 }
 
-// The listing takes over when the question fails: it is read once, and answers
-// from then on.
+const Answer* answerFor(const LinuxMap& map, Address a)
+{
+    for (std::size_t i = 0; i < map.answerCount; ++i)
+        if (a >= map.answers[i].from && a <= map.answers[i].to)
+            return &map.answers[i];
+    return nullptr;
+}
+
+void keepAnswer(LinuxMap& map, Address a, Found found, const MapEntry& m)
+{
+    const Answer answer = found == Found::YES ? Answer{std::min(a, m.first), m.last, found, m} : Answer{a, TOP, found, m};
+    map.answers[map.nextAnswer] = answer;
+    map.nextAnswer = (map.nextAnswer + 1) % ANSWERS_KEPT;
+    map.answerCount = std::max(map.answerCount, map.nextAnswer == 0 ? ANSWERS_KEPT : map.nextAnswer);
+}
+
+Found askOrRecall(LinuxMap& map, Address a, MapEntry& m)
+{
+    if (const Answer* const known = answerFor(map, a)) {
+        m = known->m;
+        return known->found;
+    }
+    const Found found = ask(map.fd, a, m);
+    if (found != Found::FAILED)
+        keepAnswer(map, a, found, m);
+    return found;
+}
+
+// The listing takes over when the question fails: it is read once a scan,
+// and answers from then on.
 bool fallBackToListing(LinuxMap& map)
 {
     map.source = MapSource::MAPS_FILE;
@@ -160,8 +214,11 @@ bool fallBackToListing(LinuxMap& map)
 Found fromCurrent(const void*, Address a, MapEntry& m)
 {
     if (current.source == MapSource::QUERY) {
-        const Found found = ask(current.fd, a, m);
-        if (found != Found::FAILED || !fallBackToListing(current))
+        const Found found = askOrRecall(current, a, m);
+        if (found != Found::FAILED)
+            return found;
+        current.refused = current.refused || errno == ENOTTY || errno == EINVAL;
+        if (!fallBackToListing(current))
             return found;
     }
     return fromListing(current, a, m);
@@ -192,35 +249,66 @@ Address growthStep()
     return bytes >= TOP ? TOP : static_cast<Address>(bytes);
 }
 
+void gatherHints(LinuxMap& map)
+{
+    static const char data = 0;
+    const auto address = [](const volatile void* p) { return reinterpret_cast<Address>(p); };
+    const Address heapEnd = address(::sbrk(0));  // all ones when there is no heap to tell of
+    map.hints = {0,
+                 address(&data),
+                 heapEnd - 1,
+                 address(&environ),
+                 address(&_r_debug),
+                 static_cast<Address>(::getauxval(AT_SYSINFO_EHDR)),
+                 address(__builtin_frame_address(0))};
+    for (Address& hint : map.hints)
+        hint &= ~IGNORED_BITS;
+    std::sort(map.hints.begin(), map.hints.end());
+}
+
+// A forked child has its own memory, which the descriptor it inherited does
+// not describe.
+void forgetInChild()
+{
+    if (current.fd >= 0)
+        ::close(current.fd);
+    current.fd = -1;
+}
+
 }  // namespace
+
+bool prepareMemoryMap()
+{
+    static const bool registered = ::pthread_atfork(nullptr, nullptr, forgetInChild) == 0;
+    if (!registered)
+        return false;
+    while (current.fd < 0) {
+        current.fd = ::open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
+        if (current.fd < 0 && errno != EINTR)
+            return false;
+    }
+    return true;
+}
 
 bool openMapLookup(MapLookup& lookup, MapSource first)
 {
-    if (first == MapSource::NONE)
+    if (first == MapSource::NONE || !prepareMemoryMap())
         return false;
     const Address pageSize = pageBytes();
-    int fd = -1;
-    do
-        fd = ::open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0)
+    current.answerCount = 0;
+    current.nextAnswer = 0;
+    gatherHints(current);
+    current.source = current.refused ? MapSource::MAPS_FILE : first;
+    current.mappings = {fromCurrent, nullptr, &current, pageSize, stackLimit(), IGNORED_BITS, current.hints.data(),
+                        current.hints.size()};
+    if (current.source == MapSource::MAPS_FILE && !fallBackToListing(current))
         return false;
-    current = {fd, first, 0, {fromCurrent, nullptr, &current, pageSize, stackLimit(), IGNORED_BITS}};
-    MapEntry m{};
-    const bool ok = first == MapSource::QUERY ? fromCurrent(&current, 0, m) != Found::FAILED : fallBackToListing(current);
-    if (!ok) {
-        ::close(fd);
-        return false;
-    }
     lookup = {rangeAtCurrent, &current, pageSize, growthStep()};
     return true;
 }
 
-void closeMapLookup(MapLookup&)
-{
-    ::close(current.fd);  // not retried: Linux frees the descriptor even when interrupted
-    current.fd = -1;
-}
+// The descriptor stays open for the next scan.
+void closeMapLookup(MapLookup&) {}
 
 bool readsElsewhere(Address address)
 {

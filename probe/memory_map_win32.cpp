@@ -68,6 +68,11 @@ bool rangeInStorage(const void*, Address a, int, MapRange& range)
 
 }  // namespace
 
+bool prepareMemoryMap()
+{
+    return false;
+}
+
 bool openMapLookup(MapLookup& lookup, MapSource first)
 {
     if (first == MapSource::NONE)
