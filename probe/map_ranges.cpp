@@ -100,9 +100,11 @@ bool rangeFromMappings(const Mappings& ms, Address a, int direction, MapRange& r
         return true;
     }
     const Address gapLast = aboveFound == Found::YES ? above.first - 1 : inWindow;
-    const Address lowest = aboveFound == Found::YES && above.accessible
-                               ? growthLimit(above, ms.stackLimit, ms.pageSize)
-                               : above.first;
+    GrowsDown grows = GrowsDown::NO;
+    if (aboveFound == Found::YES && above.accessible)
+        grows = ms.growsDown != nullptr ? ms.growsDown(ms.context, above) : GrowsDown::PERHAPS;
+    const Address lowest =
+        grows != GrowsDown::NO ? growthLimit(above, ms.stackLimit(ms.context), ms.pageSize) : above.first;
     Address gapFirst = x;  // going up, the gap's lower part does not matter
     if (direction < 0) {
         // Within a stack's reach, one question tells whether the gap ends
@@ -128,7 +130,7 @@ bool rangeFromMappings(const Mappings& ms, Address a, int direction, MapRange& r
     if (aboveFound == Found::NONE || growFrom > gapLast)
         range = {gapFirst, gapLast, MapAccess::UNREADABLE};
     else if (x >= growFrom)
-        range = {growFrom, gapLast, MapAccess::GROWABLE};
+        range = {growFrom, gapLast, MapAccess::GROWABLE, grows == GrowsDown::YES};
     else
         range = {gapFirst, growFrom - 1, MapAccess::UNREADABLE};
     range.first |= window;

@@ -13,6 +13,11 @@ bool rangeInMap(const void* context, Address a, int, MapRange& range)
     return rangeAmong(ranges.data(), ranges.data() + ranges.size(), a, range);
 }
 
+Address anyGrowth(const void*)
+{
+    return TOP;
+}
+
 }  // namespace
 
 bool rangeAmong(const MapRange* begin, const MapRange* end, Address a, MapRange& range)
@@ -27,7 +32,7 @@ bool rangeAmong(const MapRange* begin, const MapRange* end, Address a, MapRange&
 
 MapLookup lookupIn(const MemoryMap& map)
 {
-    return {rangeInMap, &map, map.pageSize, TOP};
+    return {rangeInMap, &map, map.pageSize, anyGrowth};
 }
 
 bool readMemoryMap(MemoryMap& map, MapSource first)

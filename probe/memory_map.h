@@ -28,6 +28,9 @@ struct MapRange {
     Address first;
     Address last;
     MapAccess access;
+    // GROWABLE only: the mapping above is known to grow down, so a read near
+    // it is likely to succeed.
+    bool knownToGrow = false;
 };
 
 // Where the map comes from, in the order the scan tries them: each that fails
@@ -50,7 +53,9 @@ struct MapLookup {
     // A stack grows by at most this much in one step without the kernel asking
     // whether memory is left for it; further growth can succeed in small steps
     // where one step would fail, so it is tried where its effects do not stay.
-    Address growthStep;
+    // Asked only where a walk goes up into a stack's growth: it may cost a
+    // system call.
+    Address (*growthStep)(const void* context);
 };
 
 // Opens what the map keeps for the whole run (on Linux, its descriptor), so

@@ -11,6 +11,7 @@
 #include <pthread.h>
 #include <sys/auxv.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/sysinfo.h>
 #include <sys/wait.h>
@@ -57,14 +58,18 @@ static_assert(PROCMAP_QUERY == 0xC0686611);
 // execute-only pages may read), only that the mapping is not inaccessible.
 constexpr std::uint64_t QUERY_ACCESS = 0x1 | 0x2 | 0x4;
 constexpr std::uint64_t QUERY_COVERING_OR_NEXT = 0x10;
+// Those three and VM_SHARED, as MapEntry::protection holds them.
+constexpr std::uint64_t QUERY_PROTECTION = 0xf;
+static_assert(ENTRY_READ == PROT_READ && ENTRY_WRITE == PROT_WRITE && ENTRY_EXEC == PROT_EXEC);
 
 // Pages the kernel lists but keeps outside the process's mappings, so the
-// question does not find them.
+// question does not find them. Above the user's part of the space, nothing
+// grows down to them.
 #if defined(__x86_64__) && !defined(__ILP32__)
-constexpr MapEntry OUTSIDE = {0xffff'ffff'ff60'0000, 0xffff'ffff'ff60'0fff, true};  // [vsyscall]
+constexpr MapEntry OUTSIDE = {0xffff'ffff'ff60'0000, 0xffff'ffff'ff60'0fff, true, ENTRY_EXEC};  // [vsyscall]
 constexpr bool HAS_OUTSIDE = true;
 #else
-constexpr MapEntry OUTSIDE = {0, 0, false};
+constexpr MapEntry OUTSIDE = {0, 0, false, 0};
 constexpr bool HAS_OUTSIDE = false;
 #endif
 
@@ -109,6 +114,10 @@ struct LinuxMap {
     std::size_t answerCount = 0;
     std::size_t nextAnswer = 0;
     std::array<Address, HINTS> hints{};
+    Address stackLimit = 0;  // 0 until asked for, once a scan
+    Address growthStep = 0;  // the same
+    Address growthAsked = 0;  // the mapping whether it grows was asked of, and the answer
+    GrowsDown grows = GrowsDown::PERHAPS;
 };
 LinuxMap current;
 
@@ -166,7 +175,8 @@ Found ask(int fd, Address a, MapEntry& m)
     if (result < 0)
         found = errno == ENOENT ? Found::NONE : Found::FAILED;
     else
-        m = {static_cast<Address>(q.vma_start), static_cast<Address>(q.vma_end - 1), (q.vma_flags & QUERY_ACCESS) != 0};
+        m = {static_cast<Address>(q.vma_start), static_cast<Address>(q.vma_end - 1), (q.vma_flags & QUERY_ACCESS) != 0,
+             static_cast<unsigned>(q.vma_flags & QUERY_PROTECTION)};
     if (HAS_OUTSIDE && a <= OUTSIDE.last && (found == Found::NONE || (found == Found::YES && m.first > OUTSIDE.last))) {
         m = OUTSIDE;
         found = Found::YES;
@@ -229,24 +239,59 @@ bool rangeAtCurrent(const void*, Address a, int direction, MapRange& range)
     return rangeFromMappings(current.mappings, a, direction, range);
 }
 
-Address stackLimit()
+Address stackLimit(const void*)
 {
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_STACK, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= TOP)
-        return TOP;
-    return static_cast<Address>(limit.rlim_cur);
+    if (current.stackLimit == 0) {
+        rlimit limit{};
+        if (::getrlimit(RLIMIT_STACK, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= TOP)
+            current.stackLimit = TOP;
+        else
+            current.stackLimit = std::max<Address>(static_cast<Address>(limit.rlim_cur), 1);
+    }
+    return current.stackLimit;
 }
 
 // Growth up to the memory and swap there are is never refused for want of
 // memory, whatever the kernel's overcommit policy.
-Address growthStep()
+Address growthStep(const void*)
 {
-    struct sysinfo info {};
-    if (::sysinfo(&info) != 0)
-        return 0;
-    const std::uint64_t units = std::uint64_t{info.totalram} + info.totalswap;
-    const std::uint64_t bytes = units * std::max<std::uint64_t>(info.mem_unit, 1);
-    return bytes >= TOP ? TOP : static_cast<Address>(bytes);
+    if (current.growthStep == 0) {
+        struct sysinfo info {};
+        std::uint64_t bytes = 0;
+        if (::sysinfo(&info) == 0)
+            bytes = (std::uint64_t{info.totalram} + info.totalswap) * std::max<std::uint64_t>(info.mem_unit, 1);
+        current.growthStep = bytes >= TOP ? TOP : std::max<Address>(static_cast<Address>(bytes), 1);
+    }
+    return current.growthStep;
+}
+
+// Whether a mapping grows down. On x86 the kernel says so without a read:
+// asked to keep a mapping's own protection down to its start, it refuses for
+// any mapping that does not grow down, and for one that does, changes nothing.
+// Executable and shared mappings are left to the probes (a security module may
+// check, and log, a change of theirs), as is every mapping elsewhere, where a
+// protection may carry more than these bits.
+GrowsDown growsDown(const void*, const MapEntry& m)
+{
+    if (HAS_OUTSIDE && m.first == OUTSIDE.first)
+        return GrowsDown::NO;
+#if defined(__x86_64__) || defined(__i386__)
+    if (m.protection == 0 || (m.protection & (ENTRY_EXEC | ENTRY_SHARED)) != 0)
+        return GrowsDown::PERHAPS;
+    if (current.growthAsked != m.first || m.first == 0) {
+        int result = 0;
+        do
+            // NOLINTNEXTLINE(performance-no-int-to-ptr): the mapping's own start, as the kernel gave it
+            result = ::mprotect(reinterpret_cast<void*>(m.first), current.mappings.pageSize,
+                                static_cast<int>(m.protection) | PROT_GROWSDOWN);
+        while (result != 0 && errno == EINTR);
+        current.growthAsked = m.first;
+        current.grows = result == 0 ? GrowsDown::YES : errno == EINVAL ? GrowsDown::NO : GrowsDown::PERHAPS;
+    }
+    return current.grows;
+#else
+    return GrowsDown::PERHAPS;
+#endif
 }
 
 void gatherHints(LinuxMap& map)
@@ -297,13 +342,16 @@ bool openMapLookup(MapLookup& lookup, MapSource first)
     const Address pageSize = pageBytes();
     current.answerCount = 0;
     current.nextAnswer = 0;
+    current.stackLimit = 0;
+    current.growthStep = 0;
+    current.growthAsked = 0;
     gatherHints(current);
     current.source = current.refused ? MapSource::MAPS_FILE : first;
-    current.mappings = {fromCurrent, nullptr, &current, pageSize, stackLimit(), IGNORED_BITS, current.hints.data(),
-                        current.hints.size()};
+    current.mappings = {fromCurrent,  nullptr,     &current, pageSize, stackLimit, IGNORED_BITS, growsDown,
+                        current.hints.data(), current.hints.size()};
     if (current.source == MapSource::MAPS_FILE && !fallBackToListing(current))
         return false;
-    lookup = {rangeAtCurrent, &current, pageSize, growthStep()};
+    lookup = {rangeAtCurrent, &current, pageSize, growthStep};
     return true;
 }
 

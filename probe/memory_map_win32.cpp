@@ -66,6 +66,11 @@ bool rangeInStorage(const void*, Address a, int, MapRange& range)
     return rangeAmong(ranges, ranges + rangeCount, a, range);
 }
 
+Address anyGrowth(const void*)
+{
+    return TOP;
+}
+
 }  // namespace
 
 bool prepareMemoryMap()
@@ -81,7 +86,7 @@ bool openMapLookup(MapLookup& lookup, MapSource first)
     GetSystemInfo(&system);
     if (!readAll(reinterpret_cast<Address>(system.lpMaximumApplicationAddress)))
         return false;
-    lookup = {rangeInStorage, nullptr, system.dwPageSize, TOP};
+    lookup = {rangeInStorage, nullptr, system.dwPageSize, anyGrowth};
     return true;
 }
 

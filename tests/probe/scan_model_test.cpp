@@ -105,20 +105,25 @@ TEST(ScanModel, GrowthBelowAStackAgreesOnAnswerAndOnHowFarItGrew)
     const Address stackLast = stackFirst + 32 * MODEL_PAGE - 1;
     const Address zoneFirst = BASE;  // the stack limit allows growth this far down
     const ModelMemory::Span floor{BASE - 64 * MODEL_PAGE, BASE - 63 * MODEL_PAGE - 1};
-    const MemoryMap map = mapOf({{floor.first, floor.last, MapAccess::READABLE},
-                                 {zoneFirst, stackFirst - 1, MapAccess::GROWABLE},
-                                 {stackFirst, stackLast, MapAccess::READABLE}});
-    // Where growth really stops: at the limit, above it (a guard gap), or nowhere.
-    for (Address growFrom : {zoneFirst, zoneFirst + 256 * MODEL_PAGE, stackFirst - MODEL_PAGE, stackFirst}) {
-        ModelMemory m;
-        m.reads = {floor, {stackFirst, stackLast, false}};
-        m.growth = {zoneFirst, stackFirst - 1, false};
-        m.growFrom = growFrom;
-        for (Address phase = 0; phase < BLOCK_BYTES; phase += 11) {
-            EXPECT_LE(expectSameWalk(m, map, zoneFirst - 5000 + phase, +1), 40u);
-            EXPECT_LE(expectSameWalk(m, map, zoneFirst + 300 * MODEL_PAGE + phase, +1), 40u);
-            EXPECT_LE(expectSameWalk(m, map, stackFirst + 100 + phase, -1), 1u);
-            EXPECT_LE(expectSameWalk(m, map, stackFirst - 1 - phase, -1), 2u);
+    // Whether or not the map knows the mapping above grows, and where growth
+    // really stops: at the limit, above it (a guard gap), or nowhere.
+    for (const bool known : {false, true}) {
+        for (Address growFrom : {zoneFirst, zoneFirst + 256 * MODEL_PAGE, stackFirst - MODEL_PAGE, stackFirst}) {
+            const MemoryMap map = mapOf({{floor.first, floor.last, MapAccess::READABLE},
+                                         {zoneFirst, stackFirst - 1, MapAccess::GROWABLE, known},
+                                         {stackFirst, stackLast, MapAccess::READABLE}});
+            ModelMemory m;
+            m.reads = {floor, {stackFirst, stackLast, false}};
+            m.growth = {zoneFirst, stackFirst - 1, false};
+            m.growFrom = growFrom;
+            // Below a known stack that reaches its limit, the first read is the answer.
+            const std::uint64_t upward = known && growFrom == zoneFirst ? 1 : 40;
+            for (Address phase = 0; phase < BLOCK_BYTES; phase += 11) {
+                EXPECT_LE(expectSameWalk(m, map, zoneFirst - 5000 + phase, +1), upward);
+                EXPECT_LE(expectSameWalk(m, map, zoneFirst + 300 * MODEL_PAGE + phase, +1), 40u);
+                EXPECT_LE(expectSameWalk(m, map, stackFirst + 100 + phase, -1), 1u);
+                EXPECT_LE(expectSameWalk(m, map, stackFirst - 1 - phase, -1), 2u);
+            }
         }
     }
 }
