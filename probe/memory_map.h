@@ -58,10 +58,11 @@ struct MapLookup {
     Address (*growthStep)(const void* context);
 };
 
-// Opens what the map keeps for the whole run (on Linux, its descriptor), so
-// that the first scan finds it ready. Called before the browser's first frame;
-// a lookup opened without it opens the same itself. False when there is
-// nothing to keep open, or it could not be opened: the scan then does without.
+// Makes ready what the map keeps for the whole run (on Linux, its open
+// descriptor; on Windows, where its searches start), so that the first scan
+// finds it. Called before the browser's first frame; a lookup opened without
+// it does the same itself. False when there is no map to ready, or it could
+// not be: the scan then does without.
 bool prepareMemoryMap();
 
 // The lookup from `first` on; false when no map can be read. A lookup that
