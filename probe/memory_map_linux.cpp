@@ -1,6 +1,6 @@
 // Linux: the map from the PROCMAP_QUERY question on /proc/self/maps, which
-// answers for one address at a time (Linux 6.11 on); where the kernel refuses
-// it, the listing in the same file, read once a scan into static storage.
+// answers for one address at a time (map_query_linux.cpp); where the kernel
+// refuses it, the listing in the same file, read once a scan into static storage.
 // Neither allocates, so the map holds for the probes made after it. The file
 // stays open from before the first frame to the end of the run.
 
@@ -10,7 +10,6 @@
 #include <link.h>
 #include <pthread.h>
 #include <sys/auxv.h>
-#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/sysinfo.h>
@@ -23,55 +22,11 @@
 #include <cstdint>
 
 #include "probe/guard.h"
+#include "probe/map_query_linux.h"
 #include "probe/map_ranges.h"
 #include "probe/maps_file.h"
 
 namespace {
-
-// The kernel's question and answer, laid out as its interface defines them
-// (older system headers lack it).
-struct procmap_query {
-    std::uint64_t size;
-    std::uint64_t query_flags;
-    std::uint64_t query_addr;
-    std::uint64_t vma_start;
-    std::uint64_t vma_end;
-    std::uint64_t vma_flags;
-    std::uint64_t vma_page_size;
-    std::uint64_t vma_offset;
-    std::uint64_t inode;
-    std::uint32_t dev_major;
-    std::uint32_t dev_minor;
-    std::uint32_t vma_name_size;
-    std::uint32_t build_id_size;
-    std::uint64_t vma_name_addr;
-    std::uint64_t build_id_addr;
-};
-static_assert(sizeof(procmap_query) == 104);
-
-constexpr unsigned long PROCMAP_QUERY = _IOWR('f', 17, procmap_query);
-#if defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || defined(__arm__) || defined(__riscv) || \
-    defined(__s390x__)
-static_assert(PROCMAP_QUERY == 0xC0686611);
-#endif
-// VM_READ, VM_WRITE, VM_EXEC: not whether a load succeeds (write-only and
-// execute-only pages may read), only that the mapping is not inaccessible.
-constexpr std::uint64_t QUERY_ACCESS = 0x1 | 0x2 | 0x4;
-constexpr std::uint64_t QUERY_COVERING_OR_NEXT = 0x10;
-// Those three and VM_SHARED, as MapEntry::protection holds them.
-constexpr std::uint64_t QUERY_PROTECTION = 0xf;
-static_assert(ENTRY_READ == PROT_READ && ENTRY_WRITE == PROT_WRITE && ENTRY_EXEC == PROT_EXEC);
-
-// Pages the kernel lists but keeps outside the process's mappings, so the
-// question does not find them. Above the user's part of the space, nothing
-// grows down to them.
-#if defined(__x86_64__) && !defined(__ILP32__)
-constexpr MapEntry OUTSIDE = {0xffff'ffff'ff60'0000, 0xffff'ffff'ff60'0fff, true, ENTRY_EXEC};  // [vsyscall]
-constexpr bool HAS_OUTSIDE = true;
-#else
-constexpr MapEntry OUTSIDE = {0, 0, false, 0};
-constexpr bool HAS_OUTSIDE = false;
-#endif
 
 // Linux on arm64 always lets user space tag the top byte of an address.
 #if defined(__aarch64__)
@@ -86,18 +41,6 @@ constexpr std::size_t MAX_MAPPINGS = 65536 + 64;
 MapEntry listed[MAX_MAPPINGS];
 std::array<char, 8192> chunk;
 
-// The kernel's answers during one scan, each for the addresses [from, to]:
-// the map stays as it is while the walk goes on (the reads that change it, by
-// growing a stack, are made only in the range the walk ends in), so an answer
-// holds for every address it covers.
-struct Answer {
-    Address from;
-    Address to;
-    Found found;
-    MapEntry m;
-};
-constexpr std::size_t ANSWERS_KEPT = 8;
-
 // Places where mappings end, or that lie in one: this program's own data, its
 // heap's top, the C library's and the loader's data, the kernel's vDSO and
 // this stack; and 0, below them all.
@@ -110,9 +53,7 @@ struct LinuxMap {
     bool refused = false;  // the kernel does not know the question: the listing, from then on
     std::size_t count = 0;  // of `listed`, for MAPS_FILE
     Mappings mappings{};
-    std::array<Answer, ANSWERS_KEPT> answers{};
-    std::size_t answerCount = 0;
-    std::size_t nextAnswer = 0;
+    KeptAnswers answers{};
     std::array<Address, HINTS> hints{};
     Address stackLimit = 0;  // 0 until asked for, once a scan
     Address growthStep = 0;  // the same
@@ -161,57 +102,6 @@ Found belowInListing(const void*, Address a, MapEntry& m)
     return Found::YES;
 }
 
-Found ask(int fd, Address a, MapEntry& m)
-{
-    procmap_query q{};
-    q.size = sizeof q;
-    q.query_flags = QUERY_COVERING_OR_NEXT;
-    q.query_addr = a;
-    int result = 0;
-    do
-        result = ::ioctl(fd, PROCMAP_QUERY, &q);
-    while (result < 0 && errno == EINTR);
-    Found found = Found::YES;
-    if (result < 0)
-        found = errno == ENOENT ? Found::NONE : Found::FAILED;
-    else
-        m = {static_cast<Address>(q.vma_start), static_cast<Address>(q.vma_end - 1), (q.vma_flags & QUERY_ACCESS) != 0,
-             static_cast<unsigned>(q.vma_flags & QUERY_PROTECTION)};
-    if (HAS_OUTSIDE && a <= OUTSIDE.last && (found == Found::NONE || (found == Found::YES && m.first > OUTSIDE.last))) {
-        m = OUTSIDE;
-        found = Found::YES;
-    }
-    return found;
-}
-
-const Answer* answerFor(const LinuxMap& map, Address a)
-{
-    for (std::size_t i = 0; i < map.answerCount; ++i)
-        if (a >= map.answers[i].from && a <= map.answers[i].to)
-            return &map.answers[i];
-    return nullptr;
-}
-
-void keepAnswer(LinuxMap& map, Address a, Found found, const MapEntry& m)
-{
-    const Answer answer = found == Found::YES ? Answer{std::min(a, m.first), m.last, found, m} : Answer{a, TOP, found, m};
-    map.answers[map.nextAnswer] = answer;
-    map.nextAnswer = (map.nextAnswer + 1) % ANSWERS_KEPT;
-    map.answerCount = std::max(map.answerCount, map.nextAnswer == 0 ? ANSWERS_KEPT : map.nextAnswer);
-}
-
-Found askOrRecall(LinuxMap& map, Address a, MapEntry& m)
-{
-    if (const Answer* const known = answerFor(map, a)) {
-        m = known->m;
-        return known->found;
-    }
-    const Found found = ask(map.fd, a, m);
-    if (found != Found::FAILED)
-        keepAnswer(map, a, found, m);
-    return found;
-}
-
 // The listing takes over when the question fails: it is read once a scan,
 // and answers from then on.
 bool fallBackToListing(LinuxMap& map)
@@ -224,7 +114,7 @@ bool fallBackToListing(LinuxMap& map)
 Found fromCurrent(const void*, Address a, MapEntry& m)
 {
     if (current.source == MapSource::QUERY) {
-        const Found found = askOrRecall(current, a, m);
+        const Found found = askOrRecall(current.answers, current.fd, a, m);
         if (found != Found::FAILED)
             return found;
         current.refused = current.refused || errno == ENOTTY || errno == EINVAL;
@@ -340,8 +230,7 @@ bool openMapLookup(MapLookup& lookup, MapSource first)
     if (first == MapSource::NONE || !prepareMemoryMap())
         return false;
     const Address pageSize = pageBytes();
-    current.answerCount = 0;
-    current.nextAnswer = 0;
+    current.answers = {};
     current.stackLimit = 0;
     current.growthStep = 0;
     current.growthAsked = 0;
