@@ -7,6 +7,7 @@
 #include "common/sanitizers.h"
 #include "console/console.h"
 #include "probe/guard.h"
+#include "probe/memory_map.h"
 #include "view/view.h"
 
 namespace {
@@ -28,6 +29,9 @@ int browse(int argc, char* argv[])
         std::cerr << "gleanhex: cannot install the handler that guards memory accesses\n";
         return 1;
     }
+
+    // Before the first frame, as nothing after it may allocate or open.
+    prepareMemoryMap();
 
     // Never released: it is where browsing starts, for the whole run.
     char* const homeBlock = new (std::nothrow) char;

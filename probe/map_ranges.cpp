@@ -2,47 +2,71 @@
 
 namespace {
 
+// Questions in a row that follow the mappings up, one by one, before the
+// search halves instead: a few go far among a handful of mappings, and halving
+// bounds the search among thousands.
+constexpr unsigned WALK_UP = 4;
+
 // The highest mapping wholly below `a`, where `a` lies in a gap under `above`
-// (or above every mapping). There is no question for it, so: down from `a` in
-// growing steps until a lower mapping answers, then halving between the two.
+// (or above every mapping). The kernel answers only with the mapping at an
+// address or the next one up, so the search goes up: from the highest hint
+// that has a mapping between it and `a` (or, with none, from down from `a` in
+// growing steps), then from mapping to mapping, then halving between the
+// highest one found and the lowest address known to have none up to `a`.
 Found belowByQueries(const Mappings& ms, Address a, Found aboveFound, const MapEntry& above, MapEntry& out)
 {
     const auto isAbove = [&](Found f, const MapEntry& m) {
         return f == aboveFound && (f == Found::NONE || m.first == above.first);
     };
-    Address hi = a;  // from(hi) answers with `above`
-    Address step = ms.pageSize;
-    MapEntry m{};
-    for (;;) {
-        const Address q = step <= a ? a - step : 0;
+    Address hi = a;  // no mapping ends in [hi, a]
+    MapEntry m{};    // a mapping below `a`, once one is found
+    bool found = false;
+    for (std::size_t i = ms.hintCount; i > 0 && !found; --i) {
+        const Address hint = ms.hints[i - 1];
+        if (hint >= hi)
+            continue;
+        const Found f = ms.from(ms.context, hint, m);
+        if (f == Found::FAILED)
+            return f;
+        if (isAbove(f, m))
+            hi = hint;
+        else
+            found = true;
+    }
+    for (Address step = ms.pageSize; !found;) {
+        const Address q = step <= hi ? hi - step : 0;
         const Found f = ms.from(ms.context, q, m);
         if (f == Found::FAILED)
             return f;
-        if (!isAbove(f, m))
-            break;
-        if (q == 0)
-            return Found::NONE;
-        hi = q;
-        step = step > TOP / 8 ? TOP : 8 * step;
+        if (!isAbove(f, m)) {
+            found = true;
+        } else {
+            if (q == 0)
+                return Found::NONE;
+            hi = q;
+            step = step > TOP / 8 ? TOP : 8 * step;
+        }
     }
-    // `m` lies below `a`; no mapping ends in [hi, a]. A mapping found by
-    // halving may be the highest: the next question asks just above it.
-    for (bool atLow = true;;) {
+    // Just above a mapping found, the next question says whether it is the
+    // highest; after a few, halving takes over, and each mapping it finds is
+    // asked about once.
+    for (unsigned walked = 0;;) {
         const Address lo = m.last + 1;
         if (lo >= hi)
             break;
+        const bool halving = walked >= WALK_UP;
+        const Address at = halving ? lo + (hi - lo) / 2 : lo;
         MapEntry n{};
-        const Address at = atLow ? lo : lo + (hi - lo) / 2;
         const Found f = ms.from(ms.context, at, n);
         if (f == Found::FAILED)
             return f;
         if (!isAbove(f, n)) {
             m = n;
-            atLow = !atLow;
-        } else if (atLow) {
-            break;
-        } else {
+            walked = halving ? WALK_UP - 1 : walked + 1;
+        } else if (halving) {
             hi = at;
+        } else {
+            break;
         }
     }
     out = m;
@@ -76,9 +100,11 @@ bool rangeFromMappings(const Mappings& ms, Address a, int direction, MapRange& r
         return true;
     }
     const Address gapLast = aboveFound == Found::YES ? above.first - 1 : inWindow;
-    const Address lowest = aboveFound == Found::YES && above.accessible
-                               ? growthLimit(above, ms.stackLimit, ms.pageSize)
-                               : above.first;
+    GrowsDown grows = GrowsDown::NO;
+    if (aboveFound == Found::YES && above.accessible)
+        grows = ms.growsDown != nullptr ? ms.growsDown(ms.context, above) : GrowsDown::PERHAPS;
+    const Address lowest =
+        grows != GrowsDown::NO ? growthLimit(above, ms.stackLimit(ms.context), ms.pageSize) : above.first;
     Address gapFirst = x;  // going up, the gap's lower part does not matter
     if (direction < 0) {
         // Within a stack's reach, one question tells whether the gap ends
@@ -104,7 +130,7 @@ bool rangeFromMappings(const Mappings& ms, Address a, int direction, MapRange& r
     if (aboveFound == Found::NONE || growFrom > gapLast)
         range = {gapFirst, gapLast, MapAccess::UNREADABLE};
     else if (x >= growFrom)
-        range = {growFrom, gapLast, MapAccess::GROWABLE};
+        range = {growFrom, gapLast, MapAccess::GROWABLE, grows == GrowsDown::YES};
     else
         range = {gapFirst, growFrom - 1, MapAccess::UNREADABLE};
     range.first |= window;

@@ -13,7 +13,7 @@ struct Line {
     Address end = 0;
     unsigned digits = 0;
     unsigned perms = 0;  // permission letters seen
-    bool accessible = false;
+    unsigned protection = 0;
     bool usable = true;
 };
 
@@ -45,7 +45,8 @@ void finish(Listing& listing, const Line& line)
         listing.ok = false;
         return;
     }
-    listing.out[listing.count++] = {line.first, line.end - 1, line.accessible};
+    const bool accessible = (line.protection & (ENTRY_READ | ENTRY_WRITE | ENTRY_EXEC)) != 0;
+    listing.out[listing.count++] = {line.first, line.end - 1, accessible, line.protection};
 }
 
 void hex(Line& line, Address& value, char c, Field next, char separator)
@@ -75,8 +76,10 @@ void take(Listing& listing, Line& line, char c)
     case Field::FIRST: hex(line, line.first, c, Field::END, '-'); break;
     case Field::END: hex(line, line.end, c, Field::PERMS, ' '); break;
     case Field::PERMS:
-        line.accessible = line.accessible || c != '-';
-        if (++line.perms == 3)
+        // "rwxp": read, write, execute, then shared or private.
+        if (c != '-' && c != 'p')
+            line.protection |= 1U << line.perms;
+        if (++line.perms == 4)
             line.field = Field::REST;
         break;
     case Field::REST: break;

@@ -13,6 +13,11 @@ bool rangeInMap(const void* context, Address a, int, MapRange& range)
     return rangeAmong(ranges.data(), ranges.data() + ranges.size(), a, range);
 }
 
+Address anyGrowth(const void*)
+{
+    return TOP;
+}
+
 }  // namespace
 
 bool rangeAmong(const MapRange* begin, const MapRange* end, Address a, MapRange& range)
@@ -27,19 +32,20 @@ bool rangeAmong(const MapRange* begin, const MapRange* end, Address a, MapRange&
 
 MapLookup lookupIn(const MemoryMap& map)
 {
-    return {rangeInMap, &map, map.pageSize, TOP};
+    return {rangeInMap, &map, map.pageSize, anyGrowth};
 }
 
 bool readMemoryMap(MemoryMap& map, MapSource first)
 {
-    MapLookup lookup{};
-    if (!openMapLookup(lookup, first))
-        return false;
-    map.pageSize = lookup.pageSize;
-    bool ok = true;
-    // Room first, then the map again: the allocation may itself have changed it.
+    // Room first, then the map again: the allocation may itself have changed
+    // it. Each reading from a lookup of its own, which takes the map to stay.
     for (std::size_t room = map.ranges.capacity();; room = map.ranges.capacity()) {
+        MapLookup lookup{};
+        if (!openMapLookup(lookup, first))
+            return false;
+        map.pageSize = lookup.pageSize;
         map.ranges.clear();
+        bool ok = true;
         for (Address a = 0;;) {
             MapRange r{};
             ok = lookup.rangeAt(lookup.context, a, +1, r) && r.first <= a && r.last >= a;
@@ -53,9 +59,8 @@ bool readMemoryMap(MemoryMap& map, MapSource first)
                 break;
             a = r.last + 1;
         }
+        closeMapLookup(lookup);
         if (!ok || map.ranges.capacity() == room)
-            break;
+            return ok;
     }
-    closeMapLookup(lookup);
-    return ok;
 }

@@ -28,6 +28,9 @@ struct MapRange {
     Address first;
     Address last;
     MapAccess access;
+    // GROWABLE only: the mapping above is known to grow down, so a read near
+    // it is likely to succeed.
+    bool knownToGrow = false;
 };
 
 // Where the map comes from, in the order the scan tries them: each that fails
@@ -50,11 +53,21 @@ struct MapLookup {
     // A stack grows by at most this much in one step without the kernel asking
     // whether memory is left for it; further growth can succeed in small steps
     // where one step would fail, so it is tried where its effects do not stay.
-    Address growthStep;
+    // Asked only where a walk goes up into a stack's growth: it may cost a
+    // system call.
+    Address (*growthStep)(const void* context);
 };
 
+// Makes ready what the map keeps for the whole run (on Linux, its open
+// descriptor; on Windows, where its searches start), so that the first scan
+// finds it. Called before the browser's first frame; a lookup opened without
+// it does the same itself. False when there is no map to ready, or it could
+// not be: the scan then does without.
+bool prepareMemoryMap();
+
 // The lookup from `first` on; false when no map can be read. A lookup that
-// succeeds must be closed.
+// succeeds must be closed. The map is taken to stay as it is while the lookup
+// is open, but for what the walk's own reads change.
 bool openMapLookup(MapLookup& lookup, MapSource first);
 void closeMapLookup(MapLookup& lookup);
 

@@ -1,12 +1,16 @@
 // Linux: the map from the PROCMAP_QUERY question on /proc/self/maps, which
-// answers for one address at a time (Linux 6.11 on); where the kernel refuses
-// it, the listing in the same file, read once into static storage. Neither
-// allocates, so the map holds for the probes made after it.
+// answers for one address at a time (map_query_linux.cpp); where the kernel
+// refuses it, the listing in the same file, read once a scan into static storage.
+// Neither allocates, so the map holds for the probes made after it. The file
+// stays open from before the first frame to the end of the run.
 
 #include "probe/memory_map.h"
 
 #include <fcntl.h>
-#include <sys/ioctl.h>
+#include <link.h>
+#include <pthread.h>
+#include <sys/auxv.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/sysinfo.h>
 #include <sys/wait.h>
@@ -18,51 +22,11 @@
 #include <cstdint>
 
 #include "probe/guard.h"
+#include "probe/map_query_linux.h"
 #include "probe/map_ranges.h"
 #include "probe/maps_file.h"
 
 namespace {
-
-// The kernel's question and answer, laid out as its interface defines them
-// (older system headers lack it).
-struct procmap_query {
-    std::uint64_t size;
-    std::uint64_t query_flags;
-    std::uint64_t query_addr;
-    std::uint64_t vma_start;
-    std::uint64_t vma_end;
-    std::uint64_t vma_flags;
-    std::uint64_t vma_page_size;
-    std::uint64_t vma_offset;
-    std::uint64_t inode;
-    std::uint32_t dev_major;
-    std::uint32_t dev_minor;
-    std::uint32_t vma_name_size;
-    std::uint32_t build_id_size;
-    std::uint64_t vma_name_addr;
-    std::uint64_t build_id_addr;
-};
-static_assert(sizeof(procmap_query) == 104);
-
-constexpr unsigned long PROCMAP_QUERY = _IOWR('f', 17, procmap_query);
-#if defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || defined(__arm__) || defined(__riscv) || \
-    defined(__s390x__)
-static_assert(PROCMAP_QUERY == 0xC0686611);
-#endif
-// VM_READ, VM_WRITE, VM_EXEC: not whether a load succeeds (write-only and
-// execute-only pages may read), only that the mapping is not inaccessible.
-constexpr std::uint64_t QUERY_ACCESS = 0x1 | 0x2 | 0x4;
-constexpr std::uint64_t QUERY_COVERING_OR_NEXT = 0x10;
-
-// Pages the kernel lists but keeps outside the process's mappings, so the
-// question does not find them.
-#if defined(__x86_64__) && !defined(__ILP32__)
-constexpr MapEntry OUTSIDE = {0xffff'ffff'ff60'0000, 0xffff'ffff'ff60'0fff, true};  // [vsyscall]
-constexpr bool HAS_OUTSIDE = true;
-#else
-constexpr MapEntry OUTSIDE = {0, 0, false};
-constexpr bool HAS_OUTSIDE = false;
-#endif
 
 // Linux on arm64 always lets user space tag the top byte of an address.
 #if defined(__aarch64__)
@@ -77,12 +41,24 @@ constexpr std::size_t MAX_MAPPINGS = 65536 + 64;
 MapEntry listed[MAX_MAPPINGS];
 std::array<char, 8192> chunk;
 
+// Places where mappings end, or that lie in one: this program's own data, its
+// heap's top, the C library's and the loader's data, the kernel's vDSO and
+// this stack; and 0, below them all.
+constexpr std::size_t HINTS = 7;
+
 // The one scan's map: there is one thread, and a scan does not nest.
 struct LinuxMap {
-    int fd;
-    MapSource source;
-    std::size_t count;  // of `listed`, for MAPS_FILE
-    Mappings mappings;
+    int fd = -1;  // kept open for the whole run, and opened again in a forked child
+    MapSource source = MapSource::QUERY;
+    bool refused = false;  // the kernel does not know the question: the listing, from then on
+    std::size_t count = 0;  // of `listed`, for MAPS_FILE
+    Mappings mappings{};
+    KeptAnswers answers{};
+    std::array<Address, HINTS> hints{};
+    Address stackLimit = 0;  // 0 until asked for, once a scan
+    Address growthStep = 0;  // the same
+    Address growthAsked = 0;  // the mapping whether it grows was asked of, and the answer
+    GrowsDown grows = GrowsDown::PERHAPS;
 };
 LinuxMap current;
 
@@ -126,30 +102,8 @@ Found belowInListing(const void*, Address a, MapEntry& m)
     return Found::YES;
 }
 
-Found ask(int fd, Address a, MapEntry& m)
-{
-    procmap_query q{};
-    q.size = sizeof q;
-    q.query_flags = QUERY_COVERING_OR_NEXT;
-    q.query_addr = a;
-    int result = 0;
-    do
-        result = ::ioctl(fd, PROCMAP_QUERY, &q);
-    while (result < 0 && errno == EINTR);
-    Found found = Found::YES;
-    if (result < 0)
-        found = errno == ENOENT ? Found::NONE : Found::FAILED;
-    else
-        m = {static_cast<Address>(q.vma_start), static_cast<Address>(q.vma_end - 1), (q.vma_flags & QUERY_ACCESS) != 0};
-    if (HAS_OUTSIDE && a <= OUTSIDE.last && (found == Found::NONE || (found == Found::YES && m.first > OUTSIDE.last))) {
-        m = OUTSIDE;
-        found = Found::YES;
-    }
-    return found;
-}
-
-// The listing takes over when the question fails: it is read once, and answers
-// from then on.
+// The listing takes over when the question fails: it is read once a scan,
+// and answers from then on.
 bool fallBackToListing(LinuxMap& map)
 {
     map.source = MapSource::MAPS_FILE;
@@ -160,8 +114,11 @@ bool fallBackToListing(LinuxMap& map)
 Found fromCurrent(const void*, Address a, MapEntry& m)
 {
     if (current.source == MapSource::QUERY) {
-        const Found found = ask(current.fd, a, m);
-        if (found != Found::FAILED || !fallBackToListing(current))
+        const Found found = askOrRecall(current.answers, current.fd, a, m);
+        if (found != Found::FAILED)
+            return found;
+        current.refused = current.refused || errno == ENOTTY || errno == EINVAL;
+        if (!fallBackToListing(current))
             return found;
     }
     return fromListing(current, a, m);
@@ -172,55 +129,123 @@ bool rangeAtCurrent(const void*, Address a, int direction, MapRange& range)
     return rangeFromMappings(current.mappings, a, direction, range);
 }
 
-Address stackLimit()
+Address stackLimit(const void*)
 {
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_STACK, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= TOP)
-        return TOP;
-    return static_cast<Address>(limit.rlim_cur);
+    if (current.stackLimit == 0) {
+        rlimit limit{};
+        if (::getrlimit(RLIMIT_STACK, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= TOP)
+            current.stackLimit = TOP;
+        else
+            current.stackLimit = std::max<Address>(static_cast<Address>(limit.rlim_cur), 1);
+    }
+    return current.stackLimit;
 }
 
 // Growth up to the memory and swap there are is never refused for want of
 // memory, whatever the kernel's overcommit policy.
-Address growthStep()
+Address growthStep(const void*)
 {
-    struct sysinfo info {};
-    if (::sysinfo(&info) != 0)
-        return 0;
-    const std::uint64_t units = std::uint64_t{info.totalram} + info.totalswap;
-    const std::uint64_t bytes = units * std::max<std::uint64_t>(info.mem_unit, 1);
-    return bytes >= TOP ? TOP : static_cast<Address>(bytes);
+    if (current.growthStep == 0) {
+        struct sysinfo info {};
+        std::uint64_t bytes = 0;
+        if (::sysinfo(&info) == 0)
+            bytes = (std::uint64_t{info.totalram} + info.totalswap) * std::max<std::uint64_t>(info.mem_unit, 1);
+        current.growthStep = bytes >= TOP ? TOP : std::max<Address>(static_cast<Address>(bytes), 1);
+    }
+    return current.growthStep;
+}
+
+// Whether a mapping grows down. On x86 the kernel says so without a read:
+// asked to keep a mapping's own protection down to its start, it refuses for
+// any mapping that does not grow down, and for one that does, changes nothing.
+// Executable and shared mappings are left to the probes (a security module may
+// check, and log, a change of theirs), as is every mapping elsewhere, where a
+// protection may carry more than these bits.
+GrowsDown growsDown(const void*, const MapEntry& m)
+{
+    if (HAS_OUTSIDE && m.first == OUTSIDE.first)
+        return GrowsDown::NO;
+#if defined(__x86_64__) || defined(__i386__)
+    if (m.protection == 0 || (m.protection & (ENTRY_EXEC | ENTRY_SHARED)) != 0)
+        return GrowsDown::PERHAPS;
+    if (current.growthAsked != m.first || m.first == 0) {
+        int result = 0;
+        do
+            // NOLINTNEXTLINE(performance-no-int-to-ptr): the mapping's own start, as the kernel gave it
+            result = ::mprotect(reinterpret_cast<void*>(m.first), current.mappings.pageSize,
+                                static_cast<int>(m.protection) | PROT_GROWSDOWN);
+        while (result != 0 && errno == EINTR);
+        current.growthAsked = m.first;
+        current.grows = result == 0 ? GrowsDown::YES : errno == EINVAL ? GrowsDown::NO : GrowsDown::PERHAPS;
+    }
+    return current.grows;
+#else
+    return GrowsDown::PERHAPS;
+#endif
+}
+
+void gatherHints(LinuxMap& map)
+{
+    static const char data = 0;
+    const auto address = [](const volatile void* p) { return reinterpret_cast<Address>(p); };
+    const Address heapEnd = address(::sbrk(0));  // all ones when there is no heap to tell of
+    map.hints = {0,
+                 address(&data),
+                 heapEnd - 1,
+                 address(&environ),
+                 address(&_r_debug),
+                 static_cast<Address>(::getauxval(AT_SYSINFO_EHDR)),
+                 address(__builtin_frame_address(0))};
+    for (Address& hint : map.hints)
+        hint &= ~IGNORED_BITS;
+    std::sort(map.hints.begin(), map.hints.end());
+}
+
+// A forked child has its own memory, which the descriptor it inherited does
+// not describe.
+void forgetInChild()
+{
+    if (current.fd >= 0)
+        ::close(current.fd);
+    current.fd = -1;
 }
 
 }  // namespace
 
-bool openMapLookup(MapLookup& lookup, MapSource first)
+bool prepareMemoryMap()
 {
-    if (first == MapSource::NONE)
+    static const bool registered = ::pthread_atfork(nullptr, nullptr, forgetInChild) == 0;
+    if (!registered)
         return false;
-    const Address pageSize = pageBytes();
-    int fd = -1;
-    do
-        fd = ::open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        return false;
-    current = {fd, first, 0, {fromCurrent, nullptr, &current, pageSize, stackLimit(), IGNORED_BITS}};
-    MapEntry m{};
-    const bool ok = first == MapSource::QUERY ? fromCurrent(&current, 0, m) != Found::FAILED : fallBackToListing(current);
-    if (!ok) {
-        ::close(fd);
-        return false;
+    while (current.fd < 0) {
+        current.fd = ::open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
+        if (current.fd < 0 && errno != EINTR)
+            return false;
     }
-    lookup = {rangeAtCurrent, &current, pageSize, growthStep()};
     return true;
 }
 
-void closeMapLookup(MapLookup&)
+bool openMapLookup(MapLookup& lookup, MapSource first)
 {
-    ::close(current.fd);  // not retried: Linux frees the descriptor even when interrupted
-    current.fd = -1;
+    if (first == MapSource::NONE || !prepareMemoryMap())
+        return false;
+    const Address pageSize = pageBytes();
+    current.answers = {};
+    current.stackLimit = 0;
+    current.growthStep = 0;
+    current.growthAsked = 0;
+    gatherHints(current);
+    current.source = current.refused ? MapSource::MAPS_FILE : first;
+    current.mappings = {fromCurrent,  nullptr,     &current, pageSize, stackLimit, IGNORED_BITS, growsDown,
+                        current.hints.data(), current.hints.size()};
+    if (current.source == MapSource::MAPS_FILE && !fallBackToListing(current))
+        return false;
+    lookup = {rangeAtCurrent, &current, pageSize, growthStep};
+    return true;
 }
+
+// The descriptor stays open for the next scan.
+void closeMapLookup(MapLookup&) {}
 
 bool readsElsewhere(Address address)
 {

@@ -5,6 +5,11 @@
 
 #include "probe/guard.h"
 
+bool prepareMemoryMap()
+{
+    return false;
+}
+
 bool openMapLookup(MapLookup&, MapSource)
 {
     return false;

@@ -46,39 +46,42 @@ bool walkReadable(Address pageSize, const MapRange& r, Address& p, int direction
 }
 
 // The walk through a gap below a mapping, where a stack may grow. Reads there
-// succeed from some address up to the mapping and fault below it: going down,
-// the first fault ends the range; going up, a fault at the range's top
-// candidate does, and else the lowest readable candidate is found by halving.
+// succeed from some address up to the mapping and fault below it, so the
+// range's first candidate is the literal walk's own first read: going down it
+// is the only one that may read, and going up it reads where the stack's limit
+// ends the range, as it most often does, so a range below a known stack tries
+// it first. Else, going up, a fault at the top candidate ends the range, and a
+// read there leaves the lowest readable candidate to be found by halving.
 // Every success grows the stack no further than the literal walk would: down
 // to the answer. Growth larger than `growthStep` may fail in one step where
-// smaller steps succeed, so there the probes are made elsewhere and only the
-// answer is read here.
+// smaller steps succeed, so there the probes after the first are made
+// elsewhere and only the answer is read here.
 bool walkGrowable(const MapLookup& lookup, const MapRange& r, Address& p, int direction, const Readable& readable,
                   const Readable& readsElsewhere, std::uint64_t& passed)
 {
     const Address count = candidatesIn(p, r.first, r.last, direction);
-    const Address lowest = direction > 0 ? p : advance(p, count - 1, direction);
-    const bool elsewhere = r.last - lowest >= lookup.growthStep;
-    const auto probe = [&](Address a) { return elsewhere ? readsElsewhere(a) : readable(a); };
-    std::optional<Address> answer;
-    if (direction < 0) {
-        if (probe(p))
-            answer = p;
-    } else if (probe(advance(p, count - 1, direction))) {
-        Address low = 0;
-        Address high = count - 1;  // the lowest readable candidate's index lies in [low, high]
-        while (low < high) {
-            const Address mid = low + (high - low) / 2;
-            if (probe(advance(p, mid, direction)))
-                high = mid;
-            else
-                low = mid + 1;
-        }
-        answer = advance(p, low, direction);
-    }
-    if (answer && (!elsewhere || readable(*answer))) {
-        p = *answer;
+    const bool firstTried = direction < 0 || r.knownToGrow || count == 1;
+    if (firstTried && readable(p))
         return true;
+    if (direction > 0 && count > 1) {
+        const bool elsewhere = r.last - p >= lookup.growthStep(lookup.context);
+        const auto probe = [&](Address a) { return elsewhere ? readsElsewhere(a) : readable(a); };
+        if (probe(advance(p, count - 1, direction))) {
+            Address low = firstTried ? 1 : 0;
+            Address high = count - 1;  // the lowest readable candidate's index lies in [low, high]
+            while (low < high) {
+                const Address mid = low + (high - low) / 2;
+                if (probe(advance(p, mid, direction)))
+                    high = mid;
+                else
+                    low = mid + 1;
+            }
+            const Address answer = advance(p, low, direction);
+            if (!elsewhere || readable(answer)) {
+                p = answer;
+                return true;
+            }
+        }
     }
     p = advance(p, count, direction);
     passed += count;

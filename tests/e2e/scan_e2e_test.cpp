@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "support/e2e_support.h"
@@ -33,6 +34,18 @@ unsigned long long firstCandidateInAMappingAbove(const std::vector<Mapping>& map
     return 0;
 }
 
+// How many of the program's descriptors are open on its own memory map.
+int mapDescriptors(pid_t pid)
+{
+    const std::string own = "/proc/" + std::to_string(pid) + "/maps";
+    int count = 0;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
+        std::error_code error;
+        count += std::filesystem::read_symlink(fd.path(), error) == own ? 1 : 0;
+    }
+    return count;
+}
+
 // Count of scan messages in everything the program wrote so far.
 int messagesIn(const PtySession& s)
 {
@@ -43,6 +56,8 @@ TEST(ScanKeys, DeleteLandsWhereTheMapSaysAndInsertGoesBackToHomesMapping)
 {
     PtySession s(SessionOptions{});
     ASSERT_TRUE(s.nextFrame());
+    // What the scan keeps open is there before the first key, and stays one.
+    EXPECT_EQ(mapDescriptors(s.pid()), 1);
     const unsigned long long home = blockStartShown(s);
     const std::vector<Mapping> before = mappingsOf(s.pid());
     const Mapping* heap = mappingAt(before, home);  // under a sanitizer, its allocator's
@@ -85,6 +100,7 @@ TEST(ScanKeys, DeleteLandsWhereTheMapSaysAndInsertGoesBackToHomesMapping)
     press(s, DELETE + INSERT, 2);
     EXPECT_EQ(blockStartShown(s), outside - 240);
     EXPECT_EQ(messagesIn(s), 6);
+    EXPECT_EQ(mapDescriptors(s.pid()), 1);
     EXPECT_TRUE(s.screen().violations().empty());
     s.send("x");
     EXPECT_NE(s.waitExit(), -1);

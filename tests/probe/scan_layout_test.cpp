@@ -4,12 +4,14 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <initializer_list>
 #include <vector>
 
@@ -151,6 +153,30 @@ TEST(ScanLayout, MapCoversTheWholeSpaceAndNamesOurOwnRanges)
     EXPECT_EQ(accessAt(r.page(3)), MapAccess::READABLE);
     EXPECT_EQ(accessAt(r.page(4) - 1), MapAccess::READABLE);
     EXPECT_EQ(accessAt(r.page(4)), MapAccess::UNREADABLE);
+}
+
+TEST(ScanLayout, EachScanSeesTheMapAsItIsThenInAForkedChildToo)
+{
+    // What one scan learnt of the map does not outlive it, nor does the
+    // parent's map stand for a child's.
+    Reservation r(16);
+    r.protect(12, PROT_READ);
+    const Address start = r.page(2) + 100;
+    expectLiteralAnswer(start, +1, r.page(13) - 1);
+    r.protect(6, PROT_READ);
+    expectLiteralAnswer(start, +1, r.page(13) - 1);
+    r.protect(6, PROT_NONE);
+    std::fflush(stdout);
+    const pid_t child = ::fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        r.protect(8, PROT_READ);
+        const std::optional<Address> expected = literalWalk(start, +1, candidatesTo(start, r.page(13) - 1, +1));
+        std::_Exit(expected && scan(start, +1) == *expected && *expected < r.page(9) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
 
 TEST(ScanLayout, BlockByBlockWalkFindsWithinItsBoundAndGivesUpBeyond)

@@ -84,6 +84,9 @@ inline MemoryMap mapOf(const std::vector<MapRange>& named)
 struct ModelMappings {
     std::vector<MapEntry> list;
     mutable std::uint64_t questions = 0;
+    // What the lookups made from these mappings say of stacks.
+    mutable Address limit = TOP;
+    mutable Address step = TOP;
 
     static Found from(const void* context, Address a, MapEntry& m)
     {
@@ -107,22 +110,30 @@ struct ModelMappings {
         m = *(at - 1);
         return Found::YES;
     }
+    static Address stackLimit(const void* context) { return static_cast<const ModelMappings*>(context)->limit; }
     Mappings asked(Address stackLimit = TOP, Address ignoredBits = 0) const
     {
-        return {from, nullptr, this, MODEL_PAGE, stackLimit, ignoredBits};
+        limit = stackLimit;
+        return {from, nullptr, this, MODEL_PAGE, ModelMappings::stackLimit, ignoredBits};
     }
     Mappings listed(Address stackLimit = TOP, Address ignoredBits = 0) const
     {
-        return {from, below, this, MODEL_PAGE, stackLimit, ignoredBits};
+        limit = stackLimit;
+        return {from, below, this, MODEL_PAGE, ModelMappings::stackLimit, ignoredBits};
     }
 };
 
+// A lookup over mappings asked of ModelMappings.
 inline MapLookup lookupOf(const Mappings& mappings, Address growthStep = TOP)
 {
     const auto rangeAt = [](const void* context, Address a, int direction, MapRange& range) {
         return rangeFromMappings(*static_cast<const Mappings*>(context), a, direction, range);
     };
-    return {rangeAt, &mappings, MODEL_PAGE, growthStep};
+    const auto step = [](const void* context) {
+        return static_cast<const ModelMappings*>(static_cast<const Mappings*>(context)->context)->step;
+    };
+    static_cast<const ModelMappings*>(mappings.context)->step = growthStep;
+    return {rangeAt, &mappings, MODEL_PAGE, step};
 }
 
 // Runs the literal walk and the map-guided walk from fresh copies of `m` and

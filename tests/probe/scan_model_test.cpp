@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -104,20 +105,25 @@ TEST(ScanModel, GrowthBelowAStackAgreesOnAnswerAndOnHowFarItGrew)
     const Address stackLast = stackFirst + 32 * MODEL_PAGE - 1;
     const Address zoneFirst = BASE;  // the stack limit allows growth this far down
     const ModelMemory::Span floor{BASE - 64 * MODEL_PAGE, BASE - 63 * MODEL_PAGE - 1};
-    const MemoryMap map = mapOf({{floor.first, floor.last, MapAccess::READABLE},
-                                 {zoneFirst, stackFirst - 1, MapAccess::GROWABLE},
-                                 {stackFirst, stackLast, MapAccess::READABLE}});
-    // Where growth really stops: at the limit, above it (a guard gap), or nowhere.
-    for (Address growFrom : {zoneFirst, zoneFirst + 256 * MODEL_PAGE, stackFirst - MODEL_PAGE, stackFirst}) {
-        ModelMemory m;
-        m.reads = {floor, {stackFirst, stackLast, false}};
-        m.growth = {zoneFirst, stackFirst - 1, false};
-        m.growFrom = growFrom;
-        for (Address phase = 0; phase < BLOCK_BYTES; phase += 11) {
-            EXPECT_LE(expectSameWalk(m, map, zoneFirst - 5000 + phase, +1), 40u);
-            EXPECT_LE(expectSameWalk(m, map, zoneFirst + 300 * MODEL_PAGE + phase, +1), 40u);
-            EXPECT_LE(expectSameWalk(m, map, stackFirst + 100 + phase, -1), 1u);
-            EXPECT_LE(expectSameWalk(m, map, stackFirst - 1 - phase, -1), 2u);
+    // Whether or not the map knows the mapping above grows, and where growth
+    // really stops: at the limit, above it (a guard gap), or nowhere.
+    for (const bool known : {false, true}) {
+        for (Address growFrom : {zoneFirst, zoneFirst + 256 * MODEL_PAGE, stackFirst - MODEL_PAGE, stackFirst}) {
+            const MemoryMap map = mapOf({{floor.first, floor.last, MapAccess::READABLE},
+                                         {zoneFirst, stackFirst - 1, MapAccess::GROWABLE, known},
+                                         {stackFirst, stackLast, MapAccess::READABLE}});
+            ModelMemory m;
+            m.reads = {floor, {stackFirst, stackLast, false}};
+            m.growth = {zoneFirst, stackFirst - 1, false};
+            m.growFrom = growFrom;
+            // Below a known stack that reaches its limit, the first read is the answer.
+            const std::uint64_t upward = known && growFrom == zoneFirst ? 1 : 40;
+            for (Address phase = 0; phase < BLOCK_BYTES; phase += 11) {
+                EXPECT_LE(expectSameWalk(m, map, zoneFirst - 5000 + phase, +1), upward);
+                EXPECT_LE(expectSameWalk(m, map, zoneFirst + 300 * MODEL_PAGE + phase, +1), 40u);
+                EXPECT_LE(expectSameWalk(m, map, stackFirst + 100 + phase, -1), 1u);
+                EXPECT_LE(expectSameWalk(m, map, stackFirst - 1 - phase, -1), 2u);
+            }
         }
     }
 }
@@ -171,8 +177,14 @@ ModelMappings busyProcess(std::size_t count)
 TEST(ScanModel, TheQuestionFindsWhatTheListingSaysInFewQuestions)
 {
     const ModelMappings ms = busyProcess(10'000);
-    const Mappings asked = ms.asked(64 * MODEL_PAGE);
     const Mappings listed = ms.listed(64 * MODEL_PAGE);
+    // Without hints, and with hints in a mapping, at one's end, in a gap and above them all.
+    const Mappings plain = ms.asked(64 * MODEL_PAGE);
+    Mappings hinted = plain;
+    const std::vector<Address> hints = {0, ms.list[100].last, ms.list[4000].first + 5, ms.list[7001].last + 1,
+                                        ms.list.back().last + 9 * MODEL_PAGE};
+    hinted.hints = hints.data();
+    hinted.hintCount = hints.size();
     std::vector<Address> at = {0, 1, BASE - 1, TOP, TOP - 5, ms.list.back().last + 1};
     for (std::size_t i = 0; i < ms.list.size(); i += 37) {
         const MapEntry& m = ms.list[i];
@@ -181,18 +193,20 @@ TEST(ScanModel, TheQuestionFindsWhatTheListingSaysInFewQuestions)
     }
     std::uint64_t most = 0;
     const auto questions = [&ms] { return ms.questions; };  // the lookups count them
-    for (const Address a : at) {
-        for (const int direction : {+1, -1}) {
-            MapRange got{};
-            MapRange expected{};
-            const std::uint64_t before = questions();
-            ASSERT_TRUE(rangeFromMappings(asked, a, direction, got));
-            most = std::max(most, questions() - before);
-            ASSERT_TRUE(rangeFromMappings(listed, a, direction, expected));
-            EXPECT_EQ(got.first, expected.first) << std::hex << a << " direction " << direction;
-            EXPECT_EQ(got.last, expected.last) << std::hex << a << " direction " << direction;
-            EXPECT_EQ(got.access, expected.access) << std::hex << a << " direction " << direction;
-            EXPECT_TRUE(got.first <= a && a <= got.last) << std::hex << a;
+    for (const Mappings* asked : std::initializer_list<const Mappings*>{&plain, &hinted}) {
+        for (const Address a : at) {
+            for (const int direction : {+1, -1}) {
+                MapRange got{};
+                MapRange expected{};
+                const std::uint64_t before = questions();
+                ASSERT_TRUE(rangeFromMappings(*asked, a, direction, got));
+                most = std::max(most, questions() - before);
+                ASSERT_TRUE(rangeFromMappings(listed, a, direction, expected));
+                EXPECT_EQ(got.first, expected.first) << std::hex << a << " direction " << direction;
+                EXPECT_EQ(got.last, expected.last) << std::hex << a << " direction " << direction;
+                EXPECT_EQ(got.access, expected.access) << std::hex << a << " direction " << direction;
+                EXPECT_TRUE(got.first <= a && a <= got.last) << std::hex << a;
+            }
         }
     }
     EXPECT_LE(most, 2 * sizeof(Address) * 8);

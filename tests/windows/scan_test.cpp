@@ -1,17 +1,22 @@
 // The scan on Windows over layouts built in this process with VirtualAlloc:
 // what VirtualQuery says, and the map-guided scan against the literal walk,
 // guard pages included. A layout is built twice, since the walks lift guards.
+// Then the scan against the literal walk over this process's whole map.
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <vector>
 
 #include "support/pages.h"
+#include "probe/guard.h"
 #include "probe/memory_map.h"
 #include "probe/scan.h"
 #include "support/constants.h"
@@ -144,6 +149,126 @@ TEST(ScanWin32, ReadableStartStaysAndShowsTheMessage)
     std::cout.rdbuf(savedCout);
     EXPECT_EQ(found, layout.at(5, 77));
     EXPECT_EQ(message.str(), SCAN_MESSAGE);
+}
+
+// This process's regions as VirtualQuery gives them: where it has memory
+// (committed or reserved) and where it has none, and its guard pages.
+struct WholeMap {
+    struct Gap {
+        Address first;
+        Address last;
+    };
+    std::vector<Gap> none;  // free, and above the highest address a process can own
+    std::vector<Address> guardPages;
+    std::vector<std::pair<Address, Address>> regions;
+};
+
+WholeMap wholeMap()
+{
+    SYSTEM_INFO system{};
+    GetSystemInfo(&system);
+    const auto highest = reinterpret_cast<Address>(system.lpMaximumApplicationAddress);
+    WholeMap map;
+    for (Address a = 0; a <= highest;) {
+        MEMORY_BASIC_INFORMATION info{};
+        if (VirtualQuery(reinterpret_cast<const void*>(a), &info, sizeof info) == 0)
+            throw std::runtime_error("VirtualQuery failed");
+        const Address last = reinterpret_cast<Address>(info.BaseAddress) + info.RegionSize - 1;
+        map.regions.emplace_back(a, last);
+        if (info.State == MEM_FREE && !map.none.empty() && map.none.back().last + 1 == a)
+            map.none.back().last = last;
+        else if (info.State == MEM_FREE)
+            map.none.push_back({a, last});
+        if (info.State == MEM_COMMIT && (info.Protect & PAGE_GUARD) != 0)
+            for (Address page = a; page <= last && page >= a; page += PAGE)
+                map.guardPages.push_back(page);
+        a = last + 1;
+        if (a == 0)
+            break;
+    }
+    map.none.push_back({highest + 1, TOP});
+    return map;
+}
+
+// The literal walk over the memory the process has: one guarded read per
+// candidate. Where VirtualQuery says there is none, a read faults on Windows;
+// under Wine it may find Wine's own memory, which no Windows process has (its
+// loader, its heap and libraries), so those candidates are passed over unread.
+std::optional<Address> literalWalkOver(const WholeMap& map, Address start, int direction)
+{
+    const std::uint64_t lap = std::uint64_t{TOP / BLOCK_BYTES} + 1;
+    Address p = start;
+    for (std::uint64_t passed = 0; passed < lap;) {
+        const auto gap = std::find_if(map.none.begin(), map.none.end(),
+                                      [p](const WholeMap::Gap& g) { return p >= g.first && p <= g.last; });
+        if (gap == map.none.end()) {
+            if (readByteGuarded(p))
+                return p;
+            p = direction > 0 ? p + BLOCK_BYTES : p - BLOCK_BYTES;
+            ++passed;
+            continue;
+        }
+        const Address count = (direction > 0 ? gap->last - p : p - gap->first) / BLOCK_BYTES + 1;
+        p = direction > 0 ? p + count * BLOCK_BYTES : p - count * BLOCK_BYTES;
+        passed += count;
+    }
+    return std::nullopt;
+}
+
+// The guard pages the walks have lifted, and their guards given back: each
+// walk starts from the guards the process had.
+std::vector<Address> liftedAndRestored(const WholeMap& map)
+{
+    std::vector<Address> lifted;
+    for (const Address page : map.guardPages) {
+        MEMORY_BASIC_INFORMATION info{};
+        VirtualQuery(reinterpret_cast<const void*>(page), &info, sizeof info);
+        DWORD old = 0;
+        if ((info.Protect & PAGE_GUARD) == 0) {
+            lifted.push_back(page);
+            VirtualProtect(reinterpret_cast<void*>(page), PAGE, info.Protect | PAGE_GUARD, &old);
+        }
+    }
+    return lifted;
+}
+
+bool underWine()
+{
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+// From the first and the last byte of every region, and a phase into each,
+// either way; and round the top both ways. The walk of the one that reaches a
+// guard page first lifts it, and the other then reads there: compared from
+// the same guards, each walk finds what the other does.
+TEST(ScanWin32, GivesTheLiteralWalksAnswerOverTheWholeMap)
+{
+    // Windows itself grows the running thread's stack through its guard page,
+    // which cannot be undone; Wine lifts that guard as it does any other.
+    if (!underWine())
+        GTEST_SKIP() << "the running thread's stack guard cannot be given back";
+    const WholeMap map = wholeMap();
+    std::vector<std::pair<Address, int>> starts = {{TOP - 100, +1}, {TOP, -1}, {0, -1}, {0x100, -1}, {0, +1}};
+    for (const auto& [first, last] : map.regions) {
+        for (const Address phase : {Address{0}, Address{131}}) {
+            for (const int direction : {+1, -1}) {
+                starts.emplace_back(first + std::min(phase, last - first), direction);
+                starts.emplace_back(last - std::min(phase, last - first), direction);
+            }
+        }
+    }
+    int compared = 0;
+    for (const auto& [start, direction] : starts) {
+        liftedAndRestored(map);
+        const std::optional<Address> scanned = scanWith(start, direction, MapSource::QUERY);
+        const std::vector<Address> scanLifted = liftedAndRestored(map);
+        const std::optional<Address> literal = literalWalkOver(map, start, direction);
+        const std::vector<Address> literalLifted = liftedAndRestored(map);
+        EXPECT_EQ(scanned, literal) << std::hex << "from " << start << (direction > 0 ? " up" : " down");
+        EXPECT_EQ(scanLifted, literalLifted) << std::hex << "from " << start << (direction > 0 ? " up" : " down");
+        ++compared;
+    }
+    std::cout << compared << " starts compared over " << map.regions.size() << " regions\n";
 }
 
 }  // namespace
