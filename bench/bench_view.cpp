@@ -154,7 +154,7 @@ void Presented::toPty(Sink& sink)
     sink.size = 0;
 }
 
-void showOnPty(FrameBuffer& buffer)
+void showOnPty(const FrameBuffer& buffer)
 {
     Presented& p = presented();
     const Window window{30, 100};

@@ -1,6 +1,7 @@
 #include "console/description_posix.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -119,7 +120,8 @@ namespace {
 const char* capability(const char* name)
 {
     char* const value = ::tigetstr(const_cast<char*>(name));
-    return value == nullptr || value == reinterpret_cast<char*>(-1) ? nullptr : value;
+    // (char*) -1 says the name is no string capability.
+    return value == nullptr || reinterpret_cast<std::intptr_t>(value) == -1 ? nullptr : value;
 }
 
 bool describeFromTerminfo(const char* type)

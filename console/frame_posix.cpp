@@ -17,6 +17,7 @@ int slotOf(int line)
     return line < FRAME_TOP_LINES ? line : FRAME_TOP_LINES + (line - FRAME_TOP_LINES) % RING_LINES;
 }
 
+// cppcheck-suppress constParameter
 FrameLine& lineOf(Frame& f)
 {
     return f.lines[slotOf(f.line)];

@@ -111,7 +111,7 @@ void presentHeldBreaks(const Frame& f, Shown& shown, Sink& sink);
 // std::cout's buffer where it draws on a terminal: what is written goes into
 // the frame, and at each flush `show` presents it. Static storage only.
 struct FrameBuffer : std::streambuf {
-    FrameBuffer() { setp(pending, pending + sizeof pending); }
+    FrameBuffer() : frame{} { setp(pending, pending + sizeof pending); }
     FrameBuffer(const FrameBuffer&) = delete;
     FrameBuffer& operator=(const FrameBuffer&) = delete;
 
@@ -123,7 +123,7 @@ struct FrameBuffer : std::streambuf {
     unsigned long long taken() const { return gathered + static_cast<unsigned long long>(pptr() - pbase()); }
 
     Frame frame;
-    void (*show)(FrameBuffer& buffer) = nullptr;
+    void (*show)(const FrameBuffer& buffer) = nullptr;
 
 protected:
     int_type overflow(int_type ch) override;

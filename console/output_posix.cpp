@@ -43,7 +43,7 @@ void TerminalOutput::drain(Sink& sink)
         failOutput(error);
 }
 
-void presentToTerminal(FrameBuffer& buffer)
+void presentToTerminal(const FrameBuffer& buffer)
 {
     TerminalOutput& out = *output;
     if (!outputInForeground()) {

@@ -104,7 +104,7 @@ InputWait waitForInput(int timeoutMs, bool watchScreen)
             t.inputOver = true;
             return InputWait::ENDED;
         }
-        if (ready > 0 || (ready < 0 && errno != EINTR))
+        if (ready > 0 || errno != EINTR)
             return InputWait::READY;  // the read says what is there, or what went wrong
     }
 }

@@ -1,7 +1,6 @@
 #include "view/view.h"
 
 #include <cstddef>
-#include <cstring>
 #include <iostream>
 
 #include "console/console.h"
@@ -68,8 +67,9 @@ std::size_t putDecimal(char* out, Address a)
 
 std::size_t putText(char* out, const char* text)
 {
-    const std::size_t n = std::strlen(text);
-    std::memcpy(out, text, n);
+    std::size_t n = 0;
+    for (; text[n] != '\0'; ++n)
+        out[n] = text[n];
     return n;
 }
 
@@ -83,7 +83,7 @@ void writeOut(char* text, std::size_t& n)
 void drawRow(ConsoleHandle h, const Snapshot& chr, Address blockStart, unsigned r, unsigned row, unsigned col)
 {
     // The widest row: a 16-digit address, 16 cells of 3, and 16 glyphs of up to 3 bytes each.
-    char text[160];
+    char text[160]{};
     std::size_t n = 0;
     setTextAttribute(h, ATTR_NORMAL);
     n += putHex(text + n, blockStart + Address{r} * BLOCK_COLS);

@@ -582,6 +582,7 @@ class RealShells : public ::testing::TestWithParam<RealShell> {};
 TEST_P(RealShells, CtrlZOnAScriptThatRunsTheProgramGivesTheShellItsTerminal)
 {
     const RealShell& shell = GetParam();
+    SCOPED_TRACE(shell.name);
     const std::string& path = shell.command[shell.command[0] == "/usr/bin/env" ? 2 : 0];
     if (::access(path.c_str(), X_OK) != 0)
         GTEST_SKIP() << path << " is not installed";

@@ -24,7 +24,7 @@ void take(Sink& sink)
     sink.size = 0;
 }
 
-void show(FrameBuffer& buffer)
+void show(const FrameBuffer& buffer)
 {
     present(buffer.frame, capture->shown, layoutFor(capture->sequences, *capture->window), *capture->window,
             capture->sink);
