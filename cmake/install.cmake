@@ -1,7 +1,6 @@
 # Installs gleanhex like any other terminal tool: the program, its manual page
 # compressed as man(1) expects, and the package's copyright and changelog under
-# the usual GNU directories. CPack packages the same tree, and the Debian
-# package adds its lintian overrides.
+# the usual GNU directories. CPack packages the same tree.
 
 include(GNUInstallDirs)
 
@@ -45,11 +44,6 @@ if(NOT WIN32)
     list(APPEND docs ${PROJECT_SOURCE_DIR}/cmake/debian/changelog)
   endif()
   install(FILES ${docs} DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  # Lintian reads them from the installed package only, and outside it they
-  # are clutter: a plain install leaves them out, and the package asks for them.
-  install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/lintian-overrides
-          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME gleanhex
-          COMPONENT debian EXCLUDE_FROM_ALL)
 endif()
 
 set(CPACK_PACKAGE_NAME gleanhex)
@@ -64,9 +58,6 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-# The whole install, then the part that is the package's alone.
-set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};${PROJECT_NAME};ALL;/"
-                                 "${PROJECT_BINARY_DIR};${PROJECT_NAME};debian;/")
 # Let dpkg-shlibdeps name the libraries the program links against.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The changelog must name this version, checked when a package is built.

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
 # `cmake --install` puts exactly the program, its compressed manual page and the
-# package's copyright and changelog in place (the lintian overrides are the
-# Debian package's alone), under
+# package's copyright and changelog in place, under
 # DESTDIR and the configured prefix as well as under a prefix given at install
 # time, and the installed program is the real one. A stripped install, as the
 # package's, keeps no compiler notes, and the program binds every symbol at start.
