@@ -103,9 +103,9 @@ int expectedCode(const std::string& body, Sequence::Phase phase)
     const char final = body.back();
     if (phase == Sequence::LINUX_FN)
         return final >= 'A' && final <= 'E' ? KEY_F1 + (final - 'A') : KEY_OTHER;
-    // Insert and Delete outside keypad-transmit mode: "set insert mode" and "delete character".
-    if (phase == Sequence::CSI && (body == "4h" || body == "P"))
-        return body == "P" ? KEY_DELETE : KEY_INSERT;
+    // Delete outside keypad-transmit mode: "delete character", with no parameter.
+    if (phase == Sequence::CSI && body == "P")
+        return KEY_DELETE;
     // The keypad's digits with NumLock off, in keypad-transmit mode.
     if (phase == Sequence::SS3 && body.size() == 1) {
         const char* const keypad = "xrtvwqysp";
@@ -135,6 +135,9 @@ int expectedCode(const std::string& body, Sequence::Phase phase)
             return KEY_OTHER;
         }
     }
+    // Insert outside keypad-transmit mode: "set insert mode", the one parameter 4.
+    if (phase == Sequence::CSI && final == 'h')
+        return anyDigit && inFirst && first == 4 ? KEY_INSERT : KEY_OTHER;
     switch (final) {
     case 'A': case 'a': return KEY_UP;
     case 'B': case 'b': return KEY_DOWN;
