@@ -58,7 +58,7 @@ const KeyTable& keyTable()
 KeyPress namedKey(Rng& rng, const std::string& key)
 {
     const std::vector<std::string>& forms = keyTable().at(key);
-    return {forms[pick(rng, forms.size())], effectOf(key), 1, key};
+    return {forms[pick(rng, forms.size())], effectOf(key), key};
 }
 
 KeyPress arrowKey(Rng& rng)
@@ -73,7 +73,7 @@ KeyPress modifiedArrow(Rng& rng)
     static const Effect effects[] = {Effect::UP, Effect::DOWN, Effect::RIGHT, Effect::LEFT};
     const std::size_t i = pick(rng, 4);
     const std::string modifier = std::to_string(2 + pick(rng, 7));  // Shift .. Ctrl+Alt+Shift
-    return {ESC + "[1;" + modifier + finals[i], effects[i], 1, "modified arrow"};
+    return {ESC + "[1;" + modifier + finals[i], effects[i], "modified arrow"};
 }
 
 KeyPress functionKey(Rng& rng)
@@ -88,7 +88,7 @@ KeyPress junkByte(Rng& rng)
         // Signal characters stay out: Ctrl-C, Ctrl-\ and Ctrl-Z act on the process.
         if (b == 0x03 || b == 0x1c || b == 0x1a || b == 0x1b || b == 'w' || b == 'W' || b == 'x' || b == 'X')
             continue;
-        return {std::string(1, static_cast<char>(b)), Effect::NOTHING, 1, "junk byte"};
+        return {std::string(1, static_cast<char>(b)), Effect::NOTHING, "junk byte"};
     }
 }
 
@@ -96,12 +96,12 @@ KeyPress silentKey(Rng& rng)
 {
     static const char* const forms[] = {"\x1bx", "\x1bX", "\x1bw", "\x1bW", "\x1b\x61", "\x1b\x7f", "\x1b\r",
                                         "\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80", "\x1b\xc3\xa9"};
-    return {forms[pick(rng, std::size(forms))], Effect::NOTHING, 1, "alt or non-ascii"};
+    return {forms[pick(rng, std::size(forms))], Effect::NOTHING, "alt or non-ascii"};
 }
 
 KeyPress loneEscape()
 {
-    return {ESC, Effect::NOTHING, 1, "escape"};
+    return {ESC, Effect::NOTHING, "escape"};
 }
 
 KeyPress anyKey(Rng& rng)
@@ -111,7 +111,7 @@ KeyPress anyKey(Rng& rng)
     case 1: return functionKey(rng);
     case 2: return silentKey(rng);
     case 3: return loneEscape();
-    case 4: return {std::string(1, "xXwW"[pick(rng, 4)]), Effect::NOTHING, 1, "quit or write key"};
+    case 4: return {std::string(1, "xXwW"[pick(rng, 4)]), Effect::NOTHING, "quit or write key"};
     case 5: return namedKey(rng, pick(rng, 2) == 0 ? "Delete" : "PageDown");
     default: return junkByte(rng);
     }

@@ -15,13 +15,12 @@ using Rng = std::mt19937_64;
 using KeyTable = std::map<std::string, std::vector<std::string>>;
 const KeyTable& keyTable();
 
-// The browse loop's view of one key: what it does and how many frames follow.
+// The browse loop's view of one key: what it does. Every key is one frame.
 enum class Effect { UP, DOWN, LEFT, RIGHT, PAGE_UP, PAGE_DOWN, HOME, SCAN_UP, SCAN_DOWN, WRITE, QUIT, NOTHING };
 
 struct KeyPress {
     std::string bytes;
     Effect effect = Effect::NOTHING;
-    int frames = 1;  // redraws it causes
     std::string name;
 };
 

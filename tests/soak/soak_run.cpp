@@ -135,15 +135,13 @@ void SoakRun::press(const std::vector<KeyPress>& keys)
 {
     std::string bytes;
     std::string names;
-    int count = 0;
     for (const KeyPress& k : keys) {
         bytes += k.bytes;
         names += (names.empty() ? "" : "+") + k.name;
-        count += k.frames;
     }
     stats_.keys += static_cast<long>(keys.size());
     send(names, bytes);
-    frames(count);
+    frames(static_cast<int>(keys.size()));
     for (const KeyPress& k : keys)
         apply(k.effect);
     check();
