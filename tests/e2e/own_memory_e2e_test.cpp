@@ -104,7 +104,10 @@ TEST(NoHeapAfterStart, InvalidEntryAndItsPause) { expectNoHeapCalls(INVALID); }
 TEST(NoHeapAfterStart, UnreadableBlockAndFailedWrite) { expectNoHeapCalls(UNREADABLE); }
 TEST(NoHeapAfterStart, Resize) { expectNoHeapCalls(RESIZE); }
 
-// No large buffer lives on the stack: every key works with 16 KiB of it.
+// No large buffer lives on the stack: every key works with 20 KiB of it. The
+// dynamic loader alone takes 14 to 16 KiB before main (at 14 KiB it fails in
+// about a third of starts, as it did before terminfo was linked), so a smaller
+// limit would test the loader's luck with the stack's placement, not the program.
 void expectWorksWithASmallStack(const KeyKind& kind)
 {
     if (GLEANHEX_ASAN)
@@ -112,7 +115,7 @@ void expectWorksWithASmallStack(const KeyKind& kind)
     SCOPED_TRACE(kind.name);
     std::unique_ptr<PtySession> s;
     {
-        const StackLimit limit(16 * 1024);
+        const StackLimit limit(20 * 1024);
         ASSERT_TRUE(limit.set());
         s = std::make_unique<PtySession>(SessionOptions{kind.args});
     }
